@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+// liusim: runs a program against the simulated 82V5088 behind
+// /dev/spidev0.0, or sends one command to a running liusim.
+#include "ControlChannel.h"
+#include "Session.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+void printHelp() {
+    std::printf(
+        "Usage: liusim [OPTIONS] [--] PROGRAM [ARGUMENT]...\n"
+        "       liusim ctl PATH COMMAND...\n"
+        "\n"
+        "Run PROGRAM against a simulated 82V5088 LIU behind /dev/spidev0.0, or send\n"
+        "COMMAND to the liusim whose control socket is PATH.\n"
+        "\n"
+        "Options:\n"
+        "  -l, --log=FILE       write every SPI transfer to FILE, one line each\n"
+        "  -s, --scenario=FILE  carry out the timed commands of FILE while PROGRAM runs\n"
+        "  -c, --ctl=PATH       listen for commands on the unix socket PATH (default:\n"
+        "                       $XDG_RUNTIME_DIR/liusim-PID.sock, else /tmp/liusim-PID.sock;\n"
+        "                       PROGRAM finds it in $LIUSIM_CTL)\n"
+        "  -h, --help           display this help and exit\n"
+        "\n"
+        "Commands (scenario lines and ctl):\n"
+        "  alarm CHANNEL los|ais|df|tlos|prbs|eq on|off\n"
+        "  status CHANNEL VALUE\n"
+        "  fail next | fail transfer K | fail from K | fail open on|off | fail none\n"
+        "\n"
+        "The exit status is PROGRAM's (128+N when signal N ended it).\n");
+}
+
+[[noreturn]] void usageError(const char* message) {
+    std::fprintf(stderr, "liusim: %s\nTry 'liusim --help' for more information.\n", message);
+    std::exit(kUsageError);
+}
+
+int sendCommand(int argc, char** argv) {
+    if (argc < 4) {
+        usageError("ctl needs a socket path and a command");
+    }
+    std::string command = argv[3];
+    for (int i = 4; i < argc; ++i) {
+        command += ' ';
+        command += argv[i];
+    }
+    return liusim::sendControlCommand(argv[2], command);
+}
+
+liusim::SessionOptions parseOptions(int argc, char** argv) {
+    static const option kOptions[] = {{"log", required_argument, nullptr, 'l'},
+                                      {"scenario", required_argument, nullptr, 's'},
+                                      {"ctl", required_argument, nullptr, 'c'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {nullptr, 0, nullptr, 0}};
+    liusim::SessionOptions options;
+    int option;
+    while ((option = getopt_long(argc, argv, "+l:s:c:h", kOptions, nullptr)) != -1) {
+        switch (option) {
+        case 'l':
+            options.logPath = optarg;
+            break;
+        case 's':
+            options.scenarioPath = optarg;
+            break;
+        case 'c':
+            options.controlPath = optarg;
+            break;
+        case 'h':
+            printHelp();
+            std::exit(EXIT_SUCCESS);
+        default:
+            std::fprintf(stderr, "Try 'liusim --help' for more information.\n");
+            std::exit(kUsageError);
+        }
+    }
+    if (optind == argc) {
+        usageError("no program to run");
+    }
+    options.program.assign(argv + optind, argv + argc);
+    if (options.controlPath.empty()) {
+        options.controlPath = liusim::defaultControlPath();
+    }
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "ctl") == 0) {
+        return sendCommand(argc, argv);
+    }
+    return liusim::runSession(parseOptions(argc, argv));
+}
