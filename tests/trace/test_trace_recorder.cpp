@@ -94,6 +94,9 @@ TEST(TraceRecorder, ClearForgetsEverythingAndRestoresTheDefaultId) {
 }
 
 TEST(TraceRecorder, LinesFromSeveralThreadsAreAllKept) {
+#ifdef LIU_TESTS_UNDER_EMULATION
+    GTEST_SKIP() << "threads crash the user-mode emulator";
+#endif
     liutrace::clear();
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
