@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Measures the driver's cost beside the SPI bus and prints every number of
+# docs/performance.md as Markdown:
+#   1. transfers per operation and heap allocations: the tests in tests/perf
+#   2. time per operation, against the same frames as bare transfers
+#      (Google Benchmark), and the bus time of those frames at 1 MHz
+#   3. instructions per operation and per transfer (callgrind), split into
+#      library, transport, trace facility and stdio
+#   4. the CPU share of one alarm poll on a 1 GHz core
+#   5. the size of libliuDrv.so for amd64 and, with the cross compiler,
+#      for armhf
+# Usage: bench/run.sh [--quick]      (--quick: fewer repetitions and calls)
+# Installs what it needs first (scripts/deps.sh), builds into build-bench/
+# (LIU_BENCH_BUILD_DIR) and build-bench-armhf/.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${LIU_BENCH_BUILD_DIR:-$top/build-bench}
+armhf=${build}-armhf
+repetitions=10
+minTime=0.1
+calls=100
+if [ "${1:-}" = "--quick" ]; then
+    repetitions=3
+    minTime=0.02
+    calls=10
+elif [ "$#" -gt 0 ]; then
+    echo "Usage: bench/run.sh [--quick]" >&2
+    exit 2
+fi
+
+"$top/scripts/deps.sh" libbenchmark-dev valgrind >&2
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIU_BUILD_BENCH=ON \
+        -DLIU_BUILD_TOOLS=OFF -DLIU_SIM_BINDING=inproc >&2
+fi
+cmake --build "$build" -j"$(nproc)" \
+    --target liuDrv liu_bench liu_callgrind_driver test_perf_transfers test_perf_allocations >&2
+
+echo "## Transfers and heap allocations (tests/perf)"
+echo
+ctest --test-dir "$build" -R '^test_perf_' -j"$(nproc)" --output-on-failure | tail -n 3
+echo
+
+echo "## Time per operation (median of $repetitions, CPU time)"
+echo
+csv=$(mktemp)
+trap 'rm -f "$csv"' EXIT
+"$build/bench/liu_bench" --benchmark_repetitions="$repetitions" \
+    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
+    --benchmark_min_time="$minTime" --benchmark_format=csv >"$csv" 2>/dev/null
+awk -F, '
+    # name,iterations,real_time,cpu_time,time_unit,...,error_occurred,error_message,"frames"
+    /^name,/ { gsub("\"", ""); for (i = 1; i <= NF; ++i) column[$i] = i; next }
+    {
+        if (!("cpu_time" in column) || $0 !~ /^"/) next
+        gsub("\"", "")
+        split($1, part, "/")
+        kind = part[1]; name = part[2]
+        if (name !~ /_median$/) next
+        sub(/_median$/, "", name)
+        if ($column["error_occurred"] == "true") { failed[name] = 1 }
+        time = $column["cpu_time"]
+        if ($column["time_unit"] == "us") time *= 1000
+        if ($column["time_unit"] == "ms") time *= 1000000
+        if (kind == "lib") { lib[name] = time; frames[name] = $column["frames"] + 0 }
+        else bare[name] = time
+        if (!(name in seen)) { seen[name] = 1; order[++count] = name }
+    }
+    END {
+        print "| operation | transfers | bus time at 1 MHz | driver | bare transfers | ratio |"
+        print "|---|---:|---:|---:|---:|---:|"
+        for (i = 1; i <= count; ++i) {
+            name = order[i]
+            if (name in failed) { printf "| %s | failed | | | | |\n", name; continue }
+            printf "| %s | %d | %d us | %.1f us | %.1f us | %.2f |\n", name, frames[name],
+                frames[name] * 24, lib[name] / 1000, bare[name] / 1000, lib[name] / bare[name]
+        }
+    }' "$csv"
+echo
+
+echo "## Instructions per operation (callgrind, $calls calls, trace filter: errors only)"
+echo
+table=$("$top/bench/callgrind.sh" -n "$calls" "$build/bench/liu_callgrind_driver")
+echo "$table"
+echo
+echo "## Instructions with every trace line formatted (LIU_TRACE=detail, to /dev/null)"
+echo
+"$top/bench/callgrind.sh" -n "$calls" -t detail "$build/bench/liu_callgrind_driver" \
+    write read setLineType getLineType setRefAClock alarmHandler
+echo
+
+echo "## CPU share of one alarm poll (8 ports) on a 1 GHz core at 1 instruction per cycle"
+echo
+echo "$table" | awk -F'|' '$2 ~ /^ alarmHandler / {
+    transfers = $3; library = $5; tracing = $7
+    bus = transfers * 24
+    printf "library %d instructions = %.1f us, with the trace facility %.1f us; ", library,
+        library / 1000, (library + tracing) / 1000
+    printf "bus %d x 24 us = %d us; share %.2f %%\n", transfers, bus,
+        100 * (library + tracing) / 1000 / bus
+}'
+echo
+
+echo "## Size of libliuDrv.so (RelWithDebInfo, size in bytes)"
+echo
+echo '```'
+size "$build/drvs/liuDrv/libliuDrv.so."*.*.* | sed "s|$build/||"
+if command -v arm-linux-gnueabihf-g++ >/dev/null && [ -f "$top/cmake/toolchain-armhf.cmake" ]; then
+    if [ ! -f "$armhf/CMakeCache.txt" ]; then
+        cmake -S "$top" -B "$armhf" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-armhf.cmake" \
+            -DLIU_BUILD_TESTS=OFF -DLIU_BUILD_TOOLS=OFF >&2
+    fi
+    cmake --build "$armhf" -j"$(nproc)" --target liuDrv >&2
+    arm-linux-gnueabihf-size "$armhf/drvs/liuDrv/libliuDrv.so."*.*.* | tail -n 1 |
+        sed "s|$armhf/|armhf: |"
+else
+    echo "armhf: cross compiler or cmake/toolchain-armhf.cmake missing, not measured"
+fi
+echo '```'
