@@ -9,6 +9,8 @@
 // The device's descriptors are duplicates of one memfd, so they are real
 // descriptors (fstat, close and dup work) and an ioctl is recognised as the
 // device's by the identity of the file it refers to, not by its number.
+// Open flags are not looked at (O_CLOEXEC included), and only these entry
+// points lead to the device: fopen or openat of the path reach the C library.
 //
 // glibc's <fcntl.h> and <sys/ioctl.h> are kept out of this file on purpose:
 // with fortification or 64-bit file offsets they turn open and ioctl into

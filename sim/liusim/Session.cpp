@@ -29,6 +29,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
+constexpr const char* kAsanLinkOrderCheckOff = "verify_asan_link_order=0";
 constexpr int kSignals[] = {SIGCHLD, SIGINT, SIGTERM, SIGHUP};
 
 sigset_t sessionSignals() {
@@ -42,21 +43,27 @@ sigset_t sessionSignals() {
 
 // This process's environment with the settings that put the program under
 // the simulation: the preload library (ahead of any already preloaded), the
-// testbed directory and the control socket.
+// testbed directory and the control socket.  A program built with
+// AddressSanitizer refuses to start when a preloaded library comes before its
+// runtime, so that check is switched off (nothing changes for other programs).
 std::vector<std::string> programEnvironment(const std::string& testbed,
                                             const std::string& control) {
     std::vector<std::string> environment;
     std::string preload = kPreloadLibrary;
+    std::string asanOptions = kAsanLinkOrderCheckOff;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string variable = *entry;
         if (variable.rfind("LD_PRELOAD=", 0) == 0) {
             preload += ' ' + variable.substr(11);
+        } else if (variable.rfind("ASAN_OPTIONS=", 0) == 0) {
+            asanOptions = variable.substr(13) + ':' + asanOptions;
         } else if (variable.rfind("UMOCKDEV_DIR=", 0) != 0 &&
                    variable.rfind("LIUSIM_CTL=", 0) != 0) {
             environment.push_back(variable);
         }
     }
     environment.push_back("LD_PRELOAD=" + preload);
+    environment.push_back("ASAN_OPTIONS=" + asanOptions);
     environment.push_back("UMOCKDEV_DIR=" + testbed);
     environment.push_back("LIUSIM_CTL=" + control);
     return environment;
