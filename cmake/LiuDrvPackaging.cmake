@@ -1,0 +1,74 @@
+# SPDX-License-Identifier: MIT
+# Debian packages of the install components (cpack -G DEB in the build tree):
+#   libliudrv1      runtime: the driver library (needs libc only)
+#   libliutrace1    trace: the console trace facility
+#   libliudrv-dev   headers, .so links, pkg-config files, CMake package
+#   liudrv-tools    liuctl and liusim (only the tools this build has)
+# Package dependencies come from dpkg-shlibdeps, plus the dependencies between
+# the three packages.  Included from the top-level CMakeLists.txt after
+# LiuDrvInstall.cmake.
+
+# The target's Debian architecture, not the build machine's.
+if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE STREQUAL "arm-linux-gnueabihf")
+    set(LIU_DEB_ARCH armhf)
+else()
+    execute_process(COMMAND dpkg --print-architecture
+        OUTPUT_VARIABLE LIU_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME liudrv)
+set(CPACK_PACKAGE_VENDOR "libliuDrv maintainers")
+set(CPACK_PACKAGE_CONTACT "libliuDrv maintainers <maintainers@localhost>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${LIU_DEB_ARCH})
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tools need the libraries of this build: let dpkg-shlibdeps find them
+# (the dependency itself comes from the component dependency below).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+    ${PROJECT_BINARY_DIR}/drvs/liuDrv ${PROJECT_BINARY_DIR}/host/trace)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libliudrv1)
+set(CPACK_DEBIAN_TRACE_PACKAGE_NAME libliutrace1)
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libliudrv-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME liudrv-tools)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
+
+# Each description: the synopsis line, then the long text (CPack indents it).
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "driver library for the 82V5088 E1/T1/JT1 line interface unit
+libliuDrv configures the ports of an 82V5088 8-port E1/T1/JT1 line interface \
+unit over spidev (/dev/spidev0.0) and polls its line alarms.")
+set(CPACK_COMPONENT_TRACE_DESCRIPTION "console trace facility for libliuDrv host programs
+libliuTrace supplies initTraceSet/tracePrintf to host programs of libliuDrv \
+that have no trace facility of their own: one line per trace on stderr, \
+filtered by level.")
+set(CPACK_COMPONENT_DEV_DESCRIPTION "82V5088 LIU driver library - development files
+Headers LiuDrv.h and LiuTrace.h, pkg-config files liuDrv and liuTrace, and \
+the CMake package LiuDrv (find_package(LiuDrv) gives LiuDrv::liuDrv and \
+LiuDrv::liuTrace).")
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION "82V5088 LIU tools: liuctl and liusim
+liuctl configures and inspects the line interface unit through libliuDrv; \
+liusim runs a host program against a simulated chip.")
+set(CPACK_COMPONENT_DEV_DEPENDS runtime trace)
+set(CPACK_COMPONENT_TOOLS_DEPENDS runtime trace)
+
+set(CPACK_COMPONENTS_ALL runtime trace dev)
+if(TARGET liuctl OR TARGET liusim)
+    list(APPEND CPACK_COMPONENTS_ALL tools)
+endif()
+if(TARGET liusim)
+    # liusim starts the program it serves under umockdev's preload library,
+    # which no binary links to.
+    set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS umockdev)
+endif()
+
+include(CPack)
