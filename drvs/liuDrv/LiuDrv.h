@@ -61,9 +61,10 @@
  *
  *  - Alarm readers on a failed register read: a reader returns its own
  *    mask, as if the indication were present.  A dead bus therefore shows
- *    up as every indication of every port going "  active" in the trace and
- *    2 in the alarm state table, besides liuDrv_read's error trace per
- *    read: a failing bus is never mistaken for a clean line.
+ *    up as every indication of every polled port at 2 in the alarm state
+ *    table, with LOS, DF, TLOS and PRBS traced "  active" (AIS and EQ are
+ *    stored silently behind the active LOS), besides liuDrv_read's error
+ *    trace per read: a failing bus is never mistaken for a clean line.
  *
  *  - Port counts: liuDrv_init accepts any maxPorts.  Ports 8 to 15 address
  *    LIU channels 8 to 15 of the frame (the LIU answers on 0 to 7); a port
