@@ -29,11 +29,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/host/trace/LiuTrace.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     COMPONENT dev)
 
-foreach(tool liuctl liusim)
-    if(TARGET ${tool})
-        install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-    endif()
-endforeach()
+# liuctl installs itself (tools/liuctl); liusim is built where umockdev is.
+if(TARGET liusim)
+    install(TARGETS liusim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+endif()
 
 install(EXPORT LiuDrvTargets
     NAMESPACE LiuDrv::

@@ -1,7 +1,38 @@
 // SPDX-License-Identifier: MIT
 #include "Script.h"
 
+#ifdef LIUCTL_LINE_EDITING
 #include <editline/readline.h>
+#else
+#include <stdio.h>
+
+// Built without libedit (a board whose sysroot lacks it): the shell reads
+// plain lines, without history or completion.
+namespace {
+
+char* readline(const char* prompt) {
+    std::fputs(prompt, stdout);
+    std::fflush(stdout);
+    char* line = nullptr;
+    std::size_t size = 0;
+    const ssize_t length = getline(&line, &size, stdin);
+    if (length < 0) {
+        std::free(line);
+        return nullptr;
+    }
+    if (length > 0 && line[length - 1] == '\n') {
+        line[length - 1] = '\0';
+    }
+    return line;
+}
+
+void using_history() {}
+void read_history(const char*) {}
+void write_history(const char*) {}
+void add_history(const char*) {}
+
+} // namespace
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -113,6 +144,7 @@ int runCommands(Session& session, const std::vector<ScriptCommand>& commands,
     return status;
 }
 
+#ifdef LIUCTL_LINE_EDITING
 namespace {
 
 // Tab completion of command names (first word) and settings (after set/get).
@@ -156,6 +188,7 @@ char** complete(const char* text, int, int) {
 }
 
 } // namespace
+#endif
 
 int runInteractive(Session& session, const RunOptions& options) {
     using_history();
@@ -164,7 +197,9 @@ int runInteractive(Session& session, const RunOptions& options) {
     if (!historyFile.empty()) {
         read_history(historyFile.c_str());
     }
+#ifdef LIUCTL_LINE_EDITING
     rl_attempted_completion_function = complete;
+#endif
     std::printf("liuctl: type 'help' for the commands, 'quit' or Ctrl-D to leave\n");
     bool quit = false;
     while (!quit) {
