@@ -21,6 +21,9 @@
 #include <linux/spi/spidev.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include <array>
 #include <cstdarg>
@@ -56,9 +59,10 @@ using Frame = std::array<std::uint8_t, kFrameBytes>;
 struct Request {
     unsigned long number = 0;
     std::array<std::uint8_t, kRecordBytes> record{};
-    bool frameInCallerStack = false; // tx_buf pointed into the caller's stack
-    Frame frame{};                   // the bytes at tx_buf during the request
-    Frame received{};                // the bytes at rx_buf after the request
+    bool txInCallerStack = false; // tx_buf pointed into the caller's stack
+    bool rxInCallerStack = false; // rx_buf pointed into the caller's stack
+    Frame frame{};                // the bytes at tx_buf during the request
+    Frame received{};             // the bytes at rx_buf after the request
 };
 
 // The stack the driver's calls run on, and the requests captured meanwhile.
@@ -68,8 +72,28 @@ struct Capture {
     bool active = false;
     std::vector<Request> requests;
 
-    bool inStack(std::uint64_t address, std::size_t length) const {
-        return address >= stackLow && address + length <= stackHigh;
+    // Whether length bytes at address lie on the calling thread's stack: the
+    // high stack, or, with AddressSanitizer's stack-use-after-return check,
+    // the thread's fake stack where it keeps the locals.  Only valid on the
+    // thread that runs the driver.
+    bool inCallerStack(std::uint64_t address, std::size_t length) const {
+        if (address >= stackLow && address + length <= stackHigh) {
+            return true;
+        }
+#ifdef __SANITIZE_ADDRESS__
+        // Not on a 32-bit target: narrowing the 64-bit field to a pointer
+        // there would hide a sign-extended address.
+        if (sizeof(void*) == 8) {
+            void* begin = nullptr;
+            void* end = nullptr;
+            void* local = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
+            if (__asan_addr_is_in_fake_stack(__asan_get_current_fake_stack(), local, &begin,
+                                             &end) != nullptr) {
+                return address + length <= reinterpret_cast<std::uintptr_t>(end);
+            }
+        }
+#endif
+        return false;
     }
 };
 
@@ -179,10 +203,10 @@ class SpiRecordTest : public LiuSimTest {
         EXPECT_EQ(request.number, kMessageRequest);
         const std::uint64_t tx = txField(request);
         const std::uint64_t rx = rxField(request);
-        EXPECT_TRUE(capture.inStack(tx, kFrameBytes))
+        EXPECT_TRUE(request.txInCallerStack)
             << std::hex << "tx_buf 0x" << tx << " is not the caller's frame (stack 0x"
             << capture.stackLow << "..0x" << capture.stackHigh << ")";
-        EXPECT_TRUE(capture.inStack(rx, kFrameBytes))
+        EXPECT_TRUE(request.rxInCallerStack)
             << std::hex << "rx_buf 0x" << rx << " is not the caller's receive buffer";
         EXPECT_TRUE(tx + kFrameBytes <= rx || rx + kFrameBytes <= tx)
             << "frame and receive buffer overlap";
@@ -220,13 +244,14 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
     const std::uint64_t tx = txField(seen);
     const std::uint64_t rx = rxField(seen);
     // Only addresses inside the caller's stack are looked at.
-    seen.frameInCallerStack = capture.inStack(tx, kFrameBytes);
-    if (seen.frameInCallerStack) {
+    seen.txInCallerStack = capture.inCallerStack(tx, kFrameBytes);
+    seen.rxInCallerStack = capture.inCallerStack(rx, kFrameBytes);
+    if (seen.txInCallerStack) {
         std::memcpy(seen.frame.data(),
                     reinterpret_cast<const void*>(static_cast<std::uintptr_t>(tx)), kFrameBytes);
     }
     const int result = __real_ioctl(fd, request, argument);
-    if (capture.inStack(rx, kFrameBytes)) {
+    if (seen.rxInCallerStack) {
         std::memcpy(seen.received.data(),
                     reinterpret_cast<const void*>(static_cast<std::uintptr_t>(rx)), kFrameBytes);
     }
