@@ -9,7 +9,9 @@
 #              initTraceSet and tracePrintf
 #   stdio      the C library's printing and sleeping called by the driver:
 #              the dump's fprintf/fwrite/fputc, the start-up printf and usleep
-# and printed as a Markdown table, per call and per register access.
+# and printed as a Markdown table, per call and per register access, with
+# the ratio of the whole to the transport alone (what the same frames cost as
+# bare transfers).
 #
 # Each part is the inclusive cost of the calls the driver's functions make
 # into it, read from callgrind's own output file (calls= lines); callgrind_
@@ -56,8 +58,8 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "| operation | transfers | total | library | transport | trace | stdio | library per transfer |"
-echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+echo "| operation | transfers | total | library | transport | trace | stdio | library per transfer | vs bare transfers |"
+echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
 for operation in "${operations[@]}"; do
     out="$work/$operation.out"
     if ! LIU_TRACE=$trace LD_BIND_NOW=1 valgrind --tool=callgrind --callgrind-out-file="$out" \
@@ -95,8 +97,10 @@ for operation in "${operations[@]}"; do
             name = field[2]; calls = field[4]; transfers = field[6]
             library = entered - transport - tracing - stdio
             perTransfer = transfers > 0 ? sprintf("%.0f", library / calls / transfers) : "-"
-            printf "| %s | %d | %.0f | %.0f | %.0f | %.0f | %.0f | %s |\n", name, transfers,
+            # The same frames as bare transfers would cost the transport alone.
+            versusBare = transport > 0 ? sprintf("%.2f", entered / transport) : "-"
+            printf "| %s | %d | %.0f | %.0f | %.0f | %.0f | %.0f | %s | %s |\n", name, transfers,
                 total / calls, library / calls, transport / calls, tracing / calls,
-                stdio / calls, perTransfer
+                stdio / calls, perTransfer, versusBare
         }' "$out"
 done

@@ -202,17 +202,27 @@ class AllocationTest : public LiuSimTest {
     }
 };
 
+// Blocks escape through it, so an optimising compiler cannot drop an
+// allocation paired with its release.
+void* volatile escaped = nullptr;
+
 // The counter sees what it must see: without this the tests below could
 // pass with an interposer that never runs.
 TEST_F(AllocationTest, InterposerCountsHeapUseAndPausesAroundTheBus) {
-    EXPECT_GE(allocationsDuring([] { std::vector<int> values(16, 1); }), 1);
-    EXPECT_GE(allocationsDuring([] { std::free(std::malloc(32)); }), 1);
-    EXPECT_GE(allocationsDuring([] { delete new std::string(64, 'x'); }), 1);
+    EXPECT_EQ(allocationsDuring([] { escaped = std::malloc(32); }), 1);
+    std::free(escaped);
+    EXPECT_EQ(allocationsDuring([] { escaped = std::calloc(4, 8); }), 1);
+    std::free(escaped);
+    EXPECT_GE(allocationsDuring([] { escaped = new std::string(64, 'x'); }), 1);
+    delete static_cast<std::string*>(escaped);
+    EXPECT_GE(allocationsDuring([] { escaped = new std::vector<int>(16, 1); }), 1);
+    delete static_cast<std::vector<int>*>(escaped);
     EXPECT_EQ(allocationsDuring([] {
                   CountingPause pause;
-                  std::free(std::malloc(32));
+                  escaped = std::malloc(32);
               }),
               0);
+    std::free(escaped);
 }
 
 TEST_F(AllocationTest, StartupAllocatesNothing) {
