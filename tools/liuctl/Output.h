@@ -5,9 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
-#include <map>
-#include <memory>
 #include <string>
 #include <utility>
 #include <variant>

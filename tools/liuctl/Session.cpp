@@ -13,7 +13,7 @@
 
 namespace liuctl {
 
-volatile int Session::interrupted = 0;
+volatile std::sig_atomic_t Session::interrupted = 0;
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "LiuDrv.h"
 
 #include <array>
+#include <csignal>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,7 +40,7 @@ class Session {
     static std::string helpText(const std::string& command);
 
     // Set by SIGINT/SIGTERM handlers: ends a running watch.
-    static volatile int interrupted;
+    static volatile std::sig_atomic_t interrupted;
 
   private:
     using Handler = void (Session::*)(const Args&);

@@ -358,8 +358,14 @@ void Session::get(const Args& args) {
 
 void Session::show(const Args& args) {
     requireInit(args);
-    const auto ports = args.has(1) ? parsePorts(args, 1, liuDrv_maxPorts)
-                                   : parsePorts(Args({"show", "all"}), 1, liuDrv_maxPorts);
+    std::vector<std::uint16_t> ports;
+    if (args.has(1)) {
+        ports = parsePorts(args, 1, liuDrv_maxPorts);
+    } else {
+        for (unsigned port = 0; port < liuDrv_maxPorts; ++port) {
+            ports.push_back(static_cast<std::uint16_t>(port));
+        }
+    }
     args.noMoreThan(1);
 
     // The library's get operations shown, in the order they are called.
