@@ -23,7 +23,7 @@
 #   -n COUNT     calls per operation (default 100; "init" always runs once)
 #   -t LEVEL     LIU_TRACE for the console trace facility: off, error
 #                (default: what a host normally runs with), call, detail.
-#                Lines that pass the filter go to /dev/null.
+#                Lines that pass the filter go to a scratch file.
 #   OPERATION    operations to count (default: every one, see DRIVER --list)
 # Needs valgrind.
 set -euo pipefail

@@ -92,7 +92,7 @@ echo
 table=$("$top/bench/callgrind.sh" -n "$calls" "$driver")
 echo "$table"
 echo
-echo "## Instructions with every trace line formatted (LIU_TRACE=detail, to /dev/null)"
+echo "## Instructions with every trace line formatted (LIU_TRACE=detail, written to a file)"
 echo
 "$top/bench/callgrind.sh" -n "$calls" -t detail "$driver" \
     write read setLineType getLineType setRefAClock alarmHandler
