@@ -461,13 +461,15 @@ int readAlarmStatus(uint16_t port, uint8_t mask) {
     return status & mask;
 }
 
+// The readers liuDrv_hasLos ... liuDrv_hasEq are readAlarmStatus with these
+// masks; the poll uses the table directly so each reading costs one call.
 struct AlarmIndication {
     const char* name; // 4 characters, blank padded
-    int (*reader)(uint16_t port);
+    uint8_t mask;
 };
 constexpr AlarmIndication kAlarmIndications[kAlarmEvents] = {
-    {"LOS ", liuDrv_hasLos},  {"AIS ", liuDrv_hasAis},  {"DF  ", liuDrv_hasDf},
-    {"TLOS", liuDrv_hasTlos}, {"PRBS", liuDrv_hasPrbs}, {"EQ  ", liuDrv_hasEq},
+    {"LOS ", LIUDRV_STATUS_LOS},  {"AIS ", LIUDRV_STATUS_AIS},  {"DF  ", LIUDRV_STATUS_DF},
+    {"TLOS", LIUDRV_STATUS_TLOS}, {"PRBS", LIUDRV_STATUS_PRBS}, {"EQ  ", LIUDRV_STATUS_EQ},
 };
 
 } // namespace
@@ -1045,7 +1047,6 @@ void liuDrv_alarmEventRecord(struct liuDrv_alarmEvent event) {
     if (event.port >= LIUDRV_ALARM_PORTS) {
         return; // no row in the table: the poll never hands such a port
     }
-    const char* eventName = kAlarmIndications[event.eventId - 1].name;
     const bool present = event.reading != 0;
     const int32_t newState = present ? LIUDRV_ALARM_ACTIVE : LIUDRV_ALARM_INACTIVE;
     int32_t* row = alarmTable[event.port];
@@ -1061,14 +1062,14 @@ void liuDrv_alarmEventRecord(struct liuDrv_alarmEvent event) {
         row[LIUDRV_EVENT_LOS] == LIUDRV_ALARM_ACTIVE) {
         return;
     }
-    LIU_TRACE_CALL("======== LIU[%d] %s %s ========", event.port, eventName,
-                   present ? "  active" : "inactive");
+    LIU_TRACE_CALL("======== LIU[%d] %s %s ========", event.port,
+                   kAlarmIndications[event.eventId - 1].name, present ? "  active" : "inactive");
 }
 
 void liuDrv_alarmPoll(void) {
     for (uint8_t port = 0; port < liuDrv_maxPorts && port < LIUDRV_ALARM_PORTS; ++port) {
         for (int32_t eventId = 1; eventId <= kAlarmEvents; ++eventId) {
-            const int reading = kAlarmIndications[eventId - 1].reader(port);
+            const int reading = readAlarmStatus(port, kAlarmIndications[eventId - 1].mask);
             liuDrv_alarmEventRecord({eventId, port, reading});
         }
     }
