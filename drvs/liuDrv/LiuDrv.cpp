@@ -461,8 +461,8 @@ int readAlarmStatus(uint16_t port, uint8_t mask) {
     return status & mask;
 }
 
-// The readers liuDrv_hasLos ... liuDrv_hasEq are readAlarmStatus with these
-// masks; the poll uses the table directly so each reading costs one call.
+// The indications by event id: the readers liuDrv_hasLos ... liuDrv_hasEq
+// and the poll read through this one table.
 struct AlarmIndication {
     const char* name; // 4 characters, blank padded
     uint8_t mask;
@@ -471,6 +471,10 @@ constexpr AlarmIndication kAlarmIndications[kAlarmEvents] = {
     {"LOS ", LIUDRV_STATUS_LOS},  {"AIS ", LIUDRV_STATUS_AIS},  {"DF  ", LIUDRV_STATUS_DF},
     {"TLOS", LIUDRV_STATUS_TLOS}, {"PRBS", LIUDRV_STATUS_PRBS}, {"EQ  ", LIUDRV_STATUS_EQ},
 };
+
+int readIndication(int32_t eventId, uint16_t port) {
+    return readAlarmStatus(port, kAlarmIndications[eventId - 1].mask);
+}
 
 } // namespace
 
@@ -1021,22 +1025,22 @@ int liuDrv_setRefBClock(uint16_t port) {
 // Alarm status readers, poll and event recorder.
 // ---------------------------------------------------------------------------
 int liuDrv_hasLos(uint16_t port) {
-    return readAlarmStatus(port, LIUDRV_STATUS_LOS);
+    return readIndication(LIUDRV_EVENT_LOS, port);
 }
 int liuDrv_hasAis(uint16_t port) {
-    return readAlarmStatus(port, LIUDRV_STATUS_AIS);
+    return readIndication(LIUDRV_EVENT_AIS, port);
 }
 int liuDrv_hasDf(uint16_t port) {
-    return readAlarmStatus(port, LIUDRV_STATUS_DF);
+    return readIndication(LIUDRV_EVENT_DF, port);
 }
 int liuDrv_hasTlos(uint16_t port) {
-    return readAlarmStatus(port, LIUDRV_STATUS_TLOS);
+    return readIndication(LIUDRV_EVENT_TLOS, port);
 }
 int liuDrv_hasPrbs(uint16_t port) {
-    return readAlarmStatus(port, LIUDRV_STATUS_PRBS);
+    return readIndication(LIUDRV_EVENT_PRBS, port);
 }
 int liuDrv_hasEq(uint16_t port) {
-    return readAlarmStatus(port, LIUDRV_STATUS_EQ);
+    return readIndication(LIUDRV_EVENT_EQ, port);
 }
 
 void liuDrv_alarmEventRecord(struct liuDrv_alarmEvent event) {
@@ -1069,7 +1073,7 @@ void liuDrv_alarmEventRecord(struct liuDrv_alarmEvent event) {
 void liuDrv_alarmPoll(void) {
     for (uint8_t port = 0; port < liuDrv_maxPorts && port < LIUDRV_ALARM_PORTS; ++port) {
         for (int32_t eventId = 1; eventId <= kAlarmEvents; ++eventId) {
-            const int reading = readAlarmStatus(port, kAlarmIndications[eventId - 1].mask);
+            const int reading = readIndication(eventId, port);
             liuDrv_alarmEventRecord({eventId, port, reading});
         }
     }
