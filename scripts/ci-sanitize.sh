@@ -5,9 +5,10 @@
 # no recovery) into build-asan, then run by ctest.  Any sanitizer report
 # fails its test and so this script.
 #
-# umockdev's preload library is not the first in the library list of the
-# programs liusim starts (it comes through LD_PRELOAD), which ASan refuses by
-# default; its link-order check is relaxed for that reason alone.  Leak
+# umockdev's preload: the test executables link it after the sanitizer
+# runtimes, so ASan still comes first; programs started under LD_PRELOAD
+# (liusim's children, umockdev-wrapper) would fail ASan's link-order check,
+# which is relaxed here for them (liusim also relaxes it itself).  Leak
 # checking stays on.  The build is unoptimised: with the sanitizers'
 # instrumentation an optimised build takes about 2.5 times longer to compile,
 # more than the tests gain from it.

@@ -10,14 +10,14 @@
 #    soak (its own memory check) and all but five positions of the start-up
 #    sweep (the positions only move where start-up stops);
 #  - the fuzz inputs kept in the tree, replayed in one process;
-#  - every $LIU_VALGRIND_EVERY-th test (default 10; 1: all) of each library
+#  - every $LIU_VALGRIND_EVERY-th test (default 20; 1: all) of each library
 #    suite (tests/lib): these run on umockdev, whose testbed makes each
 #    process take seconds under valgrind, so a sample keeps the CI's time.
 # Logs of failing runs stay in $build/valgrind/.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${LIU_BUILD_DIR:-$top/build}
-every=${LIU_VALGRIND_EVERY:-10}
+every=${LIU_VALGRIND_EVERY:-20}
 jobs=${LIU_JOBS:-$(nproc)}
 start=$SECONDS
 step() { echo "== ci-valgrind: $* ($((SECONDS - start)) s)"; }
