@@ -9,9 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -154,6 +159,21 @@ inline void expectSameTransfer(const liusim::Transfer& actual, const liusim::Tra
     if (expected.access == liusim::Access::Write) {
         EXPECT_EQ(actual.value, expected.value) << "transfer " << number;
     }
+}
+
+// Runs a call with the standard error stream sent to /dev/null (the pulse
+// shape dump prints there on every position).
+inline int quietly(const std::function<int()>& call) {
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    const int rc = call();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(null);
+    close(saved);
+    return rc;
 }
 
 } // namespace hardening

@@ -49,18 +49,7 @@ std::string text(const char* format, ...) {
     return buffer;
 }
 
-int quietly(const std::function<int()>& call) {
-    std::fflush(stderr);
-    const int saved = dup(STDERR_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDERR_FILENO);
-    const int rc = call();
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(null);
-    close(saved);
-    return rc;
-}
+using hardening::quietly;
 
 std::vector<std::string> errorTraces() {
     std::vector<std::string> errors;

@@ -59,20 +59,7 @@ struct Out {
     }
 };
 
-// Runs a call with the standard error stream sent to /dev/null (the pulse
-// shape dump prints there on every position).
-int quietly(const std::function<int()>& call) {
-    std::fflush(stderr);
-    const int saved = dup(STDERR_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDERR_FILENO);
-    const int rc = call();
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(null);
-    close(saved);
-    return rc;
-}
+using hardening::quietly;
 
 // Reads a register through liuDrv_read with the out byte preset from the
 // sentinel, and hands the byte back in the out-parameter.
