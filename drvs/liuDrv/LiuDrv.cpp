@@ -109,8 +109,9 @@ int spiFd = -1;
 // Pulse template number the waveform read-out reports.  The LIU does not say
 // which built-in template a port transmits, and its sample memory holds only
 // the user arbitrary waveform, so the samples cannot name a template: the
-// read-out reports a number outside the template table rather than guess.
-constexpr int kReportedPulseTemplate = LIUDRV_PULSE_TEMPLATE_UNKNOWN;
+// read-out reports E1 on a symmetrical interface, the template of every port
+// after start-up, rather than read meaning into the samples.
+constexpr int kReportedPulseTemplate = 1;
 
 constexpr int kAlarmEvents = LIUDRV_ALARM_ENTRIES - 1;
 int32_t alarmTable[LIUDRV_ALARM_PORTS][LIUDRV_ALARM_ENTRIES];
@@ -911,10 +912,6 @@ int liuDrv_getLineBuildOut(uint16_t port, int* lbo) {
     return getTemplateCode(kLineBuildOut, port, lbo);
 }
 
-int liuDrv_lboOfTemplate(unsigned int pulseTemplate) {
-    return codeOfTemplate(kLineBuildOut, pulseTemplate);
-}
-
 int liuDrv_setLineLength(uint16_t port, int lineLen) {
     return setTemplateCode(kLineLength, port, lineLen);
 }
@@ -925,10 +922,6 @@ int liuDrv_lineLenConfiguration(uint16_t port, int lineLen) {
 
 int liuDrv_getLineLength(uint16_t port, int* lineLen) {
     return getTemplateCode(kLineLength, port, lineLen);
-}
-
-int liuDrv_lineLenOfTemplate(unsigned int pulseTemplate) {
-    return codeOfTemplate(kLineLength, pulseTemplate);
 }
 
 // ---------------------------------------------------------------------------
@@ -949,7 +942,7 @@ int liuDrv_setHaulType(uint16_t port, int haul) {
         value = static_cast<uint8_t>(value & ~reg::haulSelectBit);
     } else if (haul == LIUDRV_HAUL_2) {
         value = static_cast<uint8_t>((value | reg::haulSelectBit) & reg::haulKeptBits);
-        int lineType = LIUDRV_LINE_TYPE_UNKNOWN;
+        int lineType = 0;
         if ((rc = liuDrv_getLineType(port, &lineType)) != 0) {
             return rc;
         }

@@ -34,22 +34,22 @@
  *
  *  - Pulse template read-back: the LIU does not report which of its built-in
  *    pulse templates a port transmits, and its waveform sample memory holds
- *    only the user arbitrary waveform, so the waveform read-out cannot tell
- *    a template from the samples.  It therefore reports
- *    LIUDRV_PULSE_TEMPLATE_UNKNOWN (14), a number outside the template
- *    table, instead of guessing.  What follows for the getters:
- *      - liuDrv_getLineType() returns 0 and leaves *lineType as the caller
- *        set it: preset it to LIUDRV_LINE_TYPE_UNKNOWN (0) and treat an
- *        unchanged value as "the chip cannot tell".  The line type of a
- *        port is visible in the chip's own registers: the T1/JT1 mode bit
- *        (register 0x20 bit 0) and the pulse template code (register 0x23),
- *        readable with liuDrv_read().
- *      - liuDrv_getLineBuildOut() and liuDrv_getLineLength() treat a pulse
- *        template number above 13 like one without a code: -1 with "<op>:
- *        LBO not set, pulse template: 14" or "<op>: line lenght unknown,
- *        pulse template: 14"; the caller's integer is untouched.
- *      - liuDrv_setHaulType(port, 2) still works: it needs only the result
- *        of liuDrv_getLineType().
+ *    only the user arbitrary waveform, so the samples cannot name a
+ *    template.  The waveform read-out therefore reports pulse template 1
+ *    (E1, symmetrical interface) after every successful read: the template
+ *    every port carries after start-up on a symmetrical board, and no
+ *    number made up from chip data.  What follows for the getters:
+ *      - liuDrv_getLineType() returns 0 and stores LIUDRV_LINE_TYPE_E1 for
+ *        every port, whatever line type was set.
+ *      - liuDrv_getLineBuildOut() and liuDrv_getLineLength() return -1 with
+ *        "<op>: LBO not set, pulse template: 1" or "<op>: line lenght
+ *        unknown, pulse template: 1"; the caller's integer is untouched.
+ *      - liuDrv_setHaulType(port, 2) works: it needs only the result of
+ *        liuDrv_getLineType().
+ *    The real settings are in the chip's own registers, readable with
+ *    liuDrv_read() (and shown decoded by "liuctl show"): register 0x20 bit 0
+ *    (T1/JT1 mode), 0x23 (pulse template code: 0x01 E1, 0x08 T1 including
+ *    every build-out and line length, 0x07 JT1) and 0x32 (termination).
  *
  *  - Reference clock outputs: the port fields of global register 0x07 are
  *    3 bits wide, so liuDrv_setRefAClock/liuDrv_setRefBClock refuse a port
@@ -101,7 +101,6 @@ extern "C" {
 #define LIUDRV_REFUSED -1 /* refused argument or state */
 
 /* Line type codes (liuDrv_setLineType / liuDrv_getLineType). */
-#define LIUDRV_LINE_TYPE_UNKNOWN 0 /* preset for liuDrv_getLineType, never stored */
 #define LIUDRV_LINE_TYPE_E1 1
 #define LIUDRV_LINE_TYPE_T1 2
 #define LIUDRV_LINE_TYPE_JT1 3
@@ -127,7 +126,6 @@ extern "C" {
 
 /* Pulse template numbers 0..13; see the read-back note above. */
 #define LIUDRV_PULSE_TEMPLATE_MAX 13
-#define LIUDRV_PULSE_TEMPLATE_UNKNOWN 14
 
 /* Channel selectors of liuDrv_read / liuDrv_write. */
 #define LIUDRV_CHANNEL_GLOBAL 0xFFFFu  /* device-global registers */
@@ -240,9 +238,9 @@ LIUDRV_API int liuDrv_setLineType(uint16_t port, int lineType);
 
 /*
  * Reads the port's waveform back and maps the reported pulse template number
- * to a line type.  See the read-back note at the top: with this chip the
- * template is unknown, *lineType keeps the caller's value and the result is 0.
- * -1 for a refused port, an uninitialised library or a failed read-out.
+ * to a line type.  See the read-back note at the top: with this chip every
+ * port reads back as LIUDRV_LINE_TYPE_E1.  -1 for a refused port, an
+ * uninitialised library or a failed read-out.
  */
 LIUDRV_API int liuDrv_getLineType(uint16_t port, int* lineType);
 

@@ -37,9 +37,6 @@ int liuDrv_lineTypeOfTemplate(unsigned int pulseTemplate);
 /* Line build-out and line length configuration steps. */
 int liuDrv_lboConfiguration(uint16_t port, int lbo);
 int liuDrv_lineLenConfiguration(uint16_t port, int lineLen);
-/* Read-back of a pulse template number; 0 where it gives no code. */
-int liuDrv_lboOfTemplate(unsigned int pulseTemplate);
-int liuDrv_lineLenOfTemplate(unsigned int pulseTemplate);
 
 /* Alarm status readers not exported. */
 int liuDrv_hasAis(uint16_t port);

@@ -94,7 +94,7 @@ std::vector<PortOperation> portOperations() {
         {"liuDrv_setLineType", [](uint16_t p, int*) { return liuDrv_setLineType(p, 1); }, 0,
          kSentinel, false},
         {"liuDrv_getLineType", [](uint16_t p, int* o) { return liuDrv_getLineType(p, o); }, 0,
-         kSentinel, false},
+         1, false},
         {"liuDrv_setLineCode", [](uint16_t p, int*) { return liuDrv_setLineCode(p, 2); }, 0,
          kSentinel, false},
         {"liuDrv_getLineCode", [](uint16_t p, int* o) { return liuDrv_getLineCode(p, o); }, 0, 2,

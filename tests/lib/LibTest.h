@@ -185,7 +185,7 @@ inline Lines readOutOwnLines(unsigned port, const std::uint8_t (&samples)[4][16]
                                   port, ui, index, samples[ui][index])));
         }
     }
-    lines.push_back(C("liuDrv_getUserArbitraryWaveform returns template=14)"));
+    lines.push_back(C("liuDrv_getUserArbitraryWaveform returns template=1)"));
     return lines;
 }
 

@@ -69,39 +69,11 @@ std::string templateTrace(unsigned port, int pulseTemplate) {
            ", template=" + std::to_string(pulseTemplate) + ")";
 }
 
-// ---- Read-back tables ----------------------------------------------------------
-
-struct ReadBack {
-    unsigned pulseTemplate;
-    int lbo;     // 0: no lbo code
-    int lineLen; // 0: no line length code
-};
-
-void PrintTo(const ReadBack& r, std::ostream* out) {
-    *out << "template " << r.pulseTemplate;
-}
-
-class TemplateReadBack : public ::testing::TestWithParam<ReadBack> {};
-
-TEST_P(TemplateReadBack, GivesTheCodeOfEachPulseTemplate) {
-    EXPECT_EQ(liuDrv_lboOfTemplate(GetParam().pulseTemplate), GetParam().lbo);
-    EXPECT_EQ(liuDrv_lineLenOfTemplate(GetParam().pulseTemplate), GetParam().lineLen);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Templates, TemplateReadBack,
-    ::testing::Values(ReadBack{0, 0, 0}, ReadBack{1, 0, 0}, ReadBack{2, 0, 1}, ReadBack{3, 0, 2},
-                      ReadBack{4, 0, 3}, ReadBack{5, 0, 4}, ReadBack{6, 0, 5}, ReadBack{7, 0, 0},
-                      ReadBack{8, 1, 0}, ReadBack{9, 2, 0}, ReadBack{10, 3, 0}, ReadBack{11, 4, 0},
-                      ReadBack{12, 1, 0}, ReadBack{13, 0, 0},
-                      // What the read-out reports on this chip, and beyond.
-                      ReadBack{14, 0, 0}, ReadBack{15, 0, 0}, ReadBack{0xFFFFFFFFu, 0, 0}));
-
 // ---- Through the chip ------------------------------------------------------------
 
 class TemplateCodeTest : public PortTest, public ::testing::WithParamInterface<Setting> {};
 
-TEST_P(TemplateCodeTest, GetReportsNoCodeForTheReportedTemplate14) {
+TEST_P(TemplateCodeTest, GetReportsNoCodeForTheReportedTemplate1) {
     const Setting& s = GetParam();
     startLibrary();
     for (unsigned ui = 0; ui < 4; ++ui) {
@@ -123,9 +95,9 @@ TEST_P(TemplateCodeTest, GetReportsNoCodeForTheReportedTemplate14) {
     const auto lines = traceLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), Call(getEntry(s, kPort)));
-    EXPECT_EQ(lines.back(), Error(std::string(s.getName) + ": " + s.noCode + "14"));
+    EXPECT_EQ(lines.back(), Error(std::string(s.getName) + ": " + s.noCode + "1"));
     EXPECT_EQ(lines[lines.size() - 2],
-              Call("liuDrv_getUserArbitraryWaveform returns template=14)"));
+              Call("liuDrv_getUserArbitraryWaveform returns template=1)"));
 }
 
 TEST_P(TemplateCodeTest, GetFailsWithItsOwnTraceWhenTheReadOutFails) {

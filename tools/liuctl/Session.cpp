@@ -41,10 +41,10 @@ const std::vector<CommandInfo> kCommands = {
      "The pulse template code the library writes for linetype, lbo and linelen\n"
      "follows the line type requested last for any port."},
     {"get", "SETTING PORTS", "read a setting back through the library",
-     "SETTING as for set.  linetype: where liuDrv_getLineType cannot tell (this\n"
-     "chip never reports its pulse template), registers 0x20, 0x32 and 0x23 are\n"
-     "shown instead.  lbo and linelen: the library cannot read them back from this\n"
-     "chip and reports -1; show prints the template code register."},
+     "SETTING as for set.  linetype: liuDrv_getLineType reports E1 for every port\n"
+     "(this chip never tells its pulse template), so registers 0x20, 0x32 and 0x23\n"
+     "are shown beside it.  lbo and linelen: the library cannot read them back\n"
+     "from this chip and reports -1; show prints the template code register."},
     {"refclk", "a|b PORT", "choose the port that drives reference clock output A or B",
      "Afterwards global register 0x07 is read to show the ports of both outputs."},
     {"read", "REG CH|global", "read one register of a channel (0..15) or a global register",

@@ -312,7 +312,7 @@ void Session::get(const Args& args) {
         report.table.group(1, 1, "library");
         report.table.group(2, 3, "chip registers");
         report.caption = std::string("line type with ") + setting.getName +
-                         "; where it cannot tell, the chip's registers:\n";
+                         " (E1 for every port: the chip cannot tell), and the chip's registers:\n";
     } else {
         report.caption = std::string(setting.label) + " with " + setting.getName + ":\n";
     }
@@ -320,8 +320,7 @@ void Session::get(const Args& args) {
     try {
         for (const std::uint16_t port : ports) {
             const std::string where = portContext(context, port);
-            // The line type getter leaves an unknown line type as preset.
-            int value = lineType ? LIUDRV_LINE_TYPE_UNKNOWN : INT_MIN;
+            int value = INT_MIN;
             const int result = setting.get(port, &value);
             Json row = Json::object().set("port", unsigned{port}).set("result", result);
             if (result != 0) {
@@ -329,23 +328,18 @@ void Session::get(const Args& args) {
                 throw libraryFailure(where, result);
             }
             row.set("source", setting.getName);
-            if (lineType && value == LIUDRV_LINE_TYPE_UNKNOWN) {
+            if (lineType) {
                 const LineRegisters chip{readRegister(where, kModeRegister, port),
                                          readRegister(where, kTerminationRegister, port),
                                          readRegister(where, kTemplateRegister, port)};
-                row.set("value", Json()).set("text", "unknown");
+                row.set("value", value).set("text", shownValue(setting, value));
                 row.set("registers", lineRegistersJson(chip));
                 auto cells = lineRegisterCells(chip);
-                cells.insert(cells.begin(), {std::to_string(port), "unknown"});
+                cells.insert(cells.begin(), {std::to_string(port), shownValue(setting, value)});
                 report.table.add(cells);
             } else {
                 row.set("value", value).set("text", shownValue(setting, value));
-                if (lineType) {
-                    report.table.add(
-                        {std::to_string(port), shownValue(setting, value), "-", "-", "-"});
-                } else {
-                    report.table.add({std::to_string(port), shownValue(setting, value)});
-                }
+                report.table.add({std::to_string(port), shownValue(setting, value)});
             }
             report.ports.push(std::move(row));
         }
