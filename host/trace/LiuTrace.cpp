@@ -7,6 +7,7 @@
 #include "TraceText.h"
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,8 +58,9 @@ int levelFromEnvironment() {
     return LIU_TRACE_SHOW_ERRORS;
 }
 
-// The filter in force; LIU_TRACE is consulted once, unless a level was set before.
-int currentLevel() {
+// The filter in force before the first line: LIU_TRACE, read once, unless a
+// level was set before.
+[[gnu::noinline, gnu::cold]] int chooseLevel() {
     static std::once_flag environmentRead;
     std::call_once(environmentRead, [] {
         int notChosen = kLevelNotChosen;
@@ -67,6 +69,17 @@ int currentLevel() {
         }
     });
     return minimumLevel.load();
+}
+
+// The filter in force.  Once a level is chosen this is one relaxed load: a
+// line that the filter drops costs a handful of instructions, which matters
+// because the driver traces every register write at detail level.
+inline int currentLevel() {
+    const int level = minimumLevel.load(std::memory_order_relaxed);
+    if (level != kLevelNotChosen) [[likely]] {
+        return level;
+    }
+    return chooseLevel();
 }
 
 std::string levelName(int level) {
@@ -83,6 +96,20 @@ std::string levelName(int level) {
         return hex;
     }
     }
+}
+
+// One line that passed the filter, formatted and written.  Out of line, so
+// that tracePrintf itself stays a level check: it then needs no stack frame
+// of its own for the lines the filter drops.
+[[gnu::noinline]] void writeLine(int id, int level, const char* source, int line,
+                                 const char* format, va_list args) {
+    const std::string text = liutrace::formatText(format, args);
+    std::string out = levelName(level) + ' ' + std::to_string(id) + ' ' +
+                      (source != nullptr ? source : "?") + ':' + std::to_string(line) + ' ' + text;
+    if (out.back() != '\n') {
+        out += '\n';
+    }
+    std::fputs(out.c_str(), stderr);
 }
 
 } // namespace
@@ -109,20 +136,13 @@ LIU_TRACE_API int initTraceSet(const char* /*name*/, int /*first*/, int /*last*/
 
 LIU_TRACE_API int tracePrintf(int id, int level, unsigned int /*mask*/, const char* source,
                               int line, const char* format, ...) {
-    if (level < currentLevel()) {
+    if (level < currentLevel()) [[likely]] {
         return 0;
     }
     va_list args;
     va_start(args, format);
-    const std::string text = liutrace::formatText(format, args);
+    writeLine(id, level, source, line, format, args);
     va_end(args);
-
-    std::string out = levelName(level) + ' ' + std::to_string(id) + ' ' +
-                      (source != nullptr ? source : "?") + ':' + std::to_string(line) + ' ' + text;
-    if (out.back() != '\n') {
-        out += '\n';
-    }
-    std::fputs(out.c_str(), stderr);
     return 0;
 }
 

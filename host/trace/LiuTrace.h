@@ -9,9 +9,13 @@
  *     LEVEL id source:line text
  *
  * LEVEL is ERROR (level 0x80), CALL (0x20), DETAIL (0x10), or the level in
- * hexadecimal (e.g. 0x40) for any other level.  Example:
+ * hexadecimal (e.g. 0x40) for any other level; source and line are the
+ * caller's source module and the line of its trace call, as passed.  For
+ * instance the detail line of the driver's software reset write reads
  *
- *     DETAIL 1 drvs/liuDrv/LiuDrv.cpp:212 liuDrv_write: reg=0x04 value=0x01
+ *     DETAIL 1 drvs/liuDrv/LiuDrv.cpp:N liuDrv_write: reg=0x04 value=0x01
+ *
+ * where N is the line of the write trace in the driver's source.
  *
  * Level filter: a line is shown when its level is at least the minimum
  * level.  The default shows errors only.  A host that can call this API uses
