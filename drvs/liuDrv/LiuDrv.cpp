@@ -194,13 +194,16 @@ constexpr int kReportedPulseTemplate = 1;
 constexpr int kAlarmEvents = LIUDRV_ALARM_ENTRIES - 1;
 int32_t alarmTable[LIUDRV_ALARM_PORTS][LIUDRV_ALARM_ENTRIES];
 
-// Frame builder: one 3-byte frame in one SPI_IOC_MESSAGE(1) request.
+// One register access: one 3-byte frame in one SPI_IOC_MESSAGE(1) request.
 // command is kFrameWrite or kFrameRead; for a read the register value is
-// receive byte 2.  Returns 0, or 1 after the error trace.
-int transferFrame(const char* operation, uint8_t command, uint8_t address, uint16_t channel,
-                  uint8_t value, uint8_t* received) {
+// receive byte 2.  Returns 0, or 1 after the error trace.  Always inlined:
+// a register access costs its caller one call (liuDrv_read, liuDrv_write),
+// not a chain of them.
+[[gnu::always_inline]] inline int transferFrame(const char* operation, uint8_t command,
+                                                uint8_t address, uint16_t channel, uint8_t value,
+                                                uint8_t* received) {
     uint8_t frame[kFrameLength] = {command, address, value};
-    uint8_t reply[kFrameLength] = {};
+    uint8_t reply[kFrameLength]; // filled by a transfer that succeeds
     spi_ioc_transfer record{
         .tx_buf = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(frame)),
         .rx_buf = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(reply)),
@@ -215,15 +218,17 @@ int transferFrame(const char* operation, uint8_t command, uint8_t address, uint1
         .pad = 0,
     };
 
-    if (channel != LIUDRV_CHANNEL_GLOBAL) {
-        if (channel == LIUDRV_CHANNEL_SECOND) {
-            LIU_TRACE_ERROR("%s: only 1 LIU existing!", operation);
-            return 1;
-        }
-        frame[0] = static_cast<uint8_t>(frame[0] | (channel & kFrameChannelBits));
+    // The two selectors are the two top channel values: one compare tells a
+    // port's channel from both.
+    static_assert(LIUDRV_CHANNEL_GLOBAL == 0xFFFF && LIUDRV_CHANNEL_SECOND == 0xFFFE);
+    if (channel < LIUDRV_CHANNEL_SECOND) [[likely]] {
+        frame[0] = static_cast<uint8_t>(command | (channel & kFrameChannelBits));
+    } else if (channel == LIUDRV_CHANNEL_SECOND) {
+        LIU_TRACE_ERROR("%s: only 1 LIU existing!", operation);
+        return 1;
     }
 
-    if (ioctl(spiFd, SPI_IOC_MESSAGE(1), &record) != static_cast<int>(kFrameLength)) {
+    if (ioctl(spiFd, SPI_IOC_MESSAGE(1), &record) != static_cast<int>(kFrameLength)) [[unlikely]] {
         LIU_TRACE_ERROR("%s: SPI read failure!", operation);
         return 1;
     }
@@ -233,23 +238,70 @@ int transferFrame(const char* operation, uint8_t command, uint8_t address, uint1
     return 0;
 }
 
+// liuDrv_read and liuDrv_write: the transfer, and for a write its detail
+// trace.  Inlined into those two and into the operations that make a single
+// register access, so that such an operation runs as one function.
+[[gnu::always_inline]] inline int readRegister(uint8_t address, uint16_t channel, uint8_t* value) {
+    return transferFrame("liuDrv_read", kFrameRead, address, channel, 0, value);
+}
+
+[[gnu::always_inline]] inline int writeRegister(uint8_t address, uint16_t channel, uint8_t value) {
+    const int rc = transferFrame("liuDrv_write", kFrameWrite, address, channel, value, nullptr);
+    if (rc == 0) {
+        LIU_TRACE_DETAIL("%s: reg=0x%02x value=0x%02x", "liuDrv_write", address, value);
+    }
+    return rc;
+}
+
+// Refusals of the guards below, kept out of line: the accepted path, taken
+// on every call, is then a few compares.
+[[gnu::cold, gnu::noinline]] void traceNullArgument(const char* operation) {
+    LIU_TRACE_ERROR("%s: null pointer argument!", operation);
+}
+
+[[gnu::cold, gnu::noinline]] int refuseNotInited(const char* operation) {
+    LIU_TRACE_ERROR("%s: not inited or LIU failure!", operation);
+    return -1;
+}
+
+[[gnu::cold, gnu::noinline]] int refusePort(const char* operation, uint16_t port, int portCount) {
+    LIU_TRACE_ERROR("%s: portId=%d not matching, allowed is 0..%d", operation, port, portCount - 1);
+    return -1;
+}
+
 // Refuses a null out-pointer before any register access.
-bool nullArgument(const char* operation, const void* pointer) {
-    if (pointer != nullptr) {
+inline bool nullArgument(const char* operation, const void* pointer) {
+    if (pointer != nullptr) [[likely]] {
         return false;
     }
-    LIU_TRACE_ERROR("%s: null pointer argument!", operation);
+    traceNullArgument(operation);
     return true;
 }
 
 // Initialised check with its refusal trace, shared by the port guard and
 // the operations that have no port.
-int initedGuard(const char* operation) {
-    if (liuDrv_isInited() == 0) {
-        LIU_TRACE_ERROR("%s: not inited or LIU failure!", operation);
-        return -1;
+inline int initedGuard(const char* operation) {
+    if (liuDrv_isInited() != 0) [[likely]] {
+        return 0;
     }
-    return 0;
+    return refuseNotInited(operation);
+}
+
+// Port guard of the per-port operations: port below portCount, then library
+// initialised.  0 to go on, -1 after the error trace.
+inline int portGuard(const char* operation, uint16_t port, int portCount) {
+    if (port >= portCount) [[unlikely]] {
+        return refusePort(operation, port, portCount);
+    }
+    return initedGuard(operation);
+}
+
+// The channel of a port that has passed the port guard.  Such a port is
+// below liuDrv_maxPorts, an 8-bit count, so it is never one of the two
+// channel selectors; narrowing it says so to the compiler, which then drops
+// the selector checks from an inlined transfer.
+inline uint8_t guardedChannel(uint16_t port) {
+    return static_cast<uint8_t>(port);
 }
 
 // ---------------------------------------------------------------------------
@@ -291,13 +343,20 @@ constexpr LineTypeConfig kLineTypes[] = {
       {0, nullptr, 0, 0}}},
 };
 
-const LineTypeConfig* findLineType(int lineType) {
-    for (const LineTypeConfig& config : kLineTypes) {
-        if (config.lineType == lineType) {
-            return &config;
+// The table is indexed by line type code - 1.
+consteval bool lineTypesInCodeOrder() {
+    for (unsigned index = 0; index < sizeof kLineTypes / sizeof kLineTypes[0]; ++index) {
+        if (kLineTypes[index].lineType != static_cast<int>(index) + LIUDRV_LINE_TYPE_E1) {
+            return false;
         }
     }
-    return nullptr;
+    return true;
+}
+static_assert(lineTypesInCodeOrder());
+
+const LineTypeConfig* findLineType(int lineType) {
+    const unsigned index = static_cast<unsigned>(lineType) - LIUDRV_LINE_TYPE_E1;
+    return index < sizeof kLineTypes / sizeof kLineTypes[0] ? &kLineTypes[index] : nullptr;
 }
 
 const LineInterface* findInterface(const LineTypeConfig& config, int inoutType) {
@@ -307,6 +366,28 @@ const LineInterface* findInterface(const LineTypeConfig& config, int inoutType) 
         }
     }
     return nullptr;
+}
+
+// liuDrv_setUserArbitraryWaveform: the pulse template code write.  The line
+// build-out and line length set operations, whose only register access it
+// is, run it with the transfer inlined (guardedPort: the port has passed
+// their guard); liuDrv_setUserArbitraryWaveform itself writes through
+// liuDrv_write.
+template <bool guardedPort>
+[[gnu::always_inline]] inline int writePulseTemplate(uint16_t port, int pulseTemplate) {
+    static constexpr const char* name = "liuDrv_setUserArbitraryWaveform";
+    LIU_TRACE_CALL("%s(port=%d, template=%d)", name, port, pulseTemplate);
+    // The code follows the line type last requested, not the template number.
+    const LineTypeConfig* config = findLineType(liuDrv_lineType);
+    if (config == nullptr) {
+        LIU_TRACE_ERROR("%s(port=%d, ...) should never come to here", name, port);
+        return -1;
+    }
+    if constexpr (guardedPort) {
+        return writeRegister(reg::pulseTemplateCode, guardedChannel(port), config->templateCode);
+    } else {
+        return liuDrv_write(reg::pulseTemplateCode, port, config->templateCode, kWriteFlag);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -360,26 +441,38 @@ int codeOfTemplate(const TemplateCodeFamily& family, unsigned int pulseTemplate)
     return pulseTemplate < kTemplateCount ? family.codeOfTemplate[pulseTemplate] : 0;
 }
 
-int configureTemplateCode(const TemplateCodeFamily& family, uint16_t port, int code) {
+// liuDrv_lboConfiguration and liuDrv_lineLenConfiguration.  Inlined into
+// setTemplateCode with the template write (guardedPort): a set operation of
+// one register access then runs as one function.
+template <bool guardedPort>
+[[gnu::always_inline]] inline int configureTemplateCode(const TemplateCodeFamily& family,
+                                                        uint16_t port, int code) {
     LIU_TRACE_DETAIL_FROM(family.configEntry, family.configName, port, code);
     if (code < 1 || code > family.lastCode) {
         LIU_TRACE_ERROR_FROM(family.unknownCode, family.configName, code);
         return -1;
     }
-    return liuDrv_setUserArbitraryWaveform(port, family.templateOfCode[code]);
+    return writePulseTemplate<guardedPort>(port, family.templateOfCode[code]);
 }
 
 int setTemplateCode(const TemplateCodeFamily& family, uint16_t port, int code) {
     LIU_TRACE_CALL_FROM(family.setEntry, family.setName, port, code);
-    if (liuDrv_portGuard(family.setName, port, liuDrv_maxPorts) != 0) {
+    if (portGuard(family.setName, port, liuDrv_maxPorts) != 0) {
         return -1;
     }
-    return configureTemplateCode(family, port, code);
+    return configureTemplateCode<true>(family, port, code);
+}
+
+// The configuration step alone, for the internal liuDrv_lboConfiguration and
+// liuDrv_lineLenConfiguration: one copy for both.
+[[gnu::noinline]] int configureTemplateCodeStep(const TemplateCodeFamily& family, uint16_t port,
+                                                int code) {
+    return configureTemplateCode<false>(family, port, code);
 }
 
 int getTemplateCode(const TemplateCodeFamily& family, uint16_t port, int* code) {
     LIU_TRACE_CALL("%s(port=%d, ...)", family.getName, port);
-    if (liuDrv_portGuard(family.getName, port, liuDrv_maxPorts) != 0 ||
+    if (portGuard(family.getName, port, liuDrv_maxPorts) != 0 ||
         nullArgument(family.getName, code)) {
         return -1;
     }
@@ -460,7 +553,7 @@ constexpr PortSwitch kPowerRx = {"liuDrv_setPowerupRx",
 
 int setSwitch(const PortSwitch& sw, uint16_t port, int state) {
     LIU_TRACE_CALL("%s(port=%d state=%d)", sw.setName, port, state);
-    if (liuDrv_portGuard(sw.setName, port, liuDrv_maxPorts) != 0) {
+    if (portGuard(sw.setName, port, liuDrv_maxPorts) != 0) {
         return -1;
     }
     uint8_t value = 0;
@@ -475,11 +568,11 @@ int setSwitch(const PortSwitch& sw, uint16_t port, int state) {
 
 int getSwitch(const PortSwitch& sw, uint16_t port, int* on) {
     LIU_TRACE_CALL("%s(port=%d, ...)", sw.getName, port);
-    if (liuDrv_portGuard(sw.getName, port, liuDrv_maxPorts) != 0 || nullArgument(sw.getName, on)) {
+    if (portGuard(sw.getName, port, liuDrv_maxPorts) != 0 || nullArgument(sw.getName, on)) {
         return -1;
     }
     uint8_t value = 0;
-    const int rc = liuDrv_read(sw.address, port, &value);
+    const int rc = readRegister(sw.address, guardedChannel(port), &value);
     if (rc != 0) {
         return rc;
     }
@@ -506,7 +599,7 @@ constexpr int kReferencePorts = 8; // the port fields are 3 bits wide
 
 int setReferenceClock(const ReferenceOutput& output, uint16_t port) {
     const int portCount = liuDrv_maxPorts < kReferencePorts ? liuDrv_maxPorts : kReferencePorts;
-    if (liuDrv_portGuard(output.name, port, portCount) != 0) {
+    if (portGuard(output.name, port, portCount) != 0) {
         return -1;
     }
     int rc = liuDrv_write(reg::portReferenceClock, port, reg::portReferenceClockValue, kWriteFlag);
@@ -579,18 +672,14 @@ uint8_t liuDrv_regOffs = 0;
 // ---------------------------------------------------------------------------
 int liuDrv_write(uint8_t address, uint16_t channel, uint8_t value, int flag) {
     (void)flag;
-    const int rc = transferFrame("liuDrv_write", kFrameWrite, address, channel, value, nullptr);
-    if (rc == 0) {
-        LIU_TRACE_DETAIL("%s: reg=0x%02x value=0x%02x", "liuDrv_write", address, value);
-    }
-    return rc;
+    return writeRegister(address, channel, value);
 }
 
 int liuDrv_read(uint8_t address, uint16_t channel, uint8_t* value) {
     if (nullArgument("liuDrv_read", value)) {
         return -1;
     }
-    return transferFrame("liuDrv_read", kFrameRead, address, channel, 0, value);
+    return readRegister(address, channel, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -623,15 +712,6 @@ int liuDrv_swReset(void) {
 int liuDrv_broadcastMode_(int on) {
     (void)on; // this LIU has no broadcast mode to switch
     return 0;
-}
-
-int liuDrv_portGuard(const char* operation, uint16_t port, int portCount) {
-    if (port >= portCount) {
-        LIU_TRACE_ERROR("%s: portId=%d not matching, allowed is 0..%d", operation, port,
-                        portCount - 1);
-        return -1;
-    }
-    return initedGuard(operation);
 }
 
 // Defaults of every usable port, inside the broadcast-mode bracket: receiver
@@ -766,15 +846,7 @@ int liuDrv_pulsMaskConfiguration(uint16_t port, int lineType) {
 }
 
 int liuDrv_setUserArbitraryWaveform(uint16_t port, int pulseTemplate) {
-    static constexpr const char* name = "liuDrv_setUserArbitraryWaveform";
-    LIU_TRACE_CALL("%s(port=%d, template=%d)", name, port, pulseTemplate);
-    // The code follows the line type last requested, not the template number.
-    const LineTypeConfig* config = findLineType(liuDrv_lineType);
-    if (config == nullptr) {
-        LIU_TRACE_ERROR("%s(port=%d, ...) should never come to here", name, port);
-        return -1;
-    }
-    return liuDrv_write(reg::pulseTemplateCode, port, config->templateCode, kWriteFlag);
+    return writePulseTemplate<false>(port, pulseTemplate);
 }
 
 int liuDrv_getUserArbitraryWaveform(uint16_t port, int* pulseTemplate) {
@@ -832,7 +904,7 @@ int liuDrv_setLineType(uint16_t port, int lineType) {
     int rc = -1;
     LIU_TRACE_CALL("%s(port=%d lineType=%d)", name, port, lineType);
     liuDrv_lineType = lineType; // recorded before any check
-    if (liuDrv_portGuard(name, port, liuDrv_maxPorts) != 0) {
+    if (portGuard(name, port, liuDrv_maxPorts) != 0) {
         return rc;
     }
     if ((rc = liuDrv_broadcastMode_(1)) != 0) {
@@ -853,7 +925,7 @@ int liuDrv_setLineType(uint16_t port, int lineType) {
 int liuDrv_getLineType(uint16_t port, int* lineType) {
     static constexpr const char* name = "liuDrv_getLineType";
     LIU_TRACE_CALL("%s(port=%d, ...)", name, port);
-    if (liuDrv_portGuard(name, port, liuDrv_maxPorts) != 0 || nullArgument(name, lineType)) {
+    if (portGuard(name, port, liuDrv_maxPorts) != 0 || nullArgument(name, lineType)) {
         return -1;
     }
     int pulseTemplate = 0;
@@ -918,7 +990,7 @@ int liuDrv_dumpPulseShapeParam(uint16_t port) {
 int liuDrv_setLineCode(uint16_t port, int lineCode) {
     static constexpr const char* name = "liuDrv_setLineCode";
     LIU_TRACE_CALL("%s(port=%d lineCode=%d)", name, port, lineCode);
-    if (liuDrv_portGuard(name, port, liuDrv_maxPorts) != 0) {
+    if (portGuard(name, port, liuDrv_maxPorts) != 0) {
         return -1;
     }
     uint8_t receive = 0;
@@ -949,7 +1021,7 @@ int liuDrv_setLineCode(uint16_t port, int lineCode) {
 int liuDrv_getLineCode(uint16_t port, int* lineCode) {
     static constexpr const char* name = "liuDrv_getLineCode";
     LIU_TRACE_DETAIL("%s(port=%d, ...)", name, port);
-    if (liuDrv_portGuard(name, port, liuDrv_maxPorts) != 0 || nullArgument(name, lineCode)) {
+    if (portGuard(name, port, liuDrv_maxPorts) != 0 || nullArgument(name, lineCode)) {
         return -1;
     }
     uint8_t receive = 0;
@@ -981,7 +1053,7 @@ int liuDrv_setLineBuildOut(uint16_t port, int lbo) {
 }
 
 int liuDrv_lboConfiguration(uint16_t port, int lbo) {
-    return configureTemplateCode(kLineBuildOut, port, lbo);
+    return configureTemplateCodeStep(kLineBuildOut, port, lbo);
 }
 
 int liuDrv_getLineBuildOut(uint16_t port, int* lbo) {
@@ -993,7 +1065,7 @@ int liuDrv_setLineLength(uint16_t port, int lineLen) {
 }
 
 int liuDrv_lineLenConfiguration(uint16_t port, int lineLen) {
-    return configureTemplateCode(kLineLength, port, lineLen);
+    return configureTemplateCodeStep(kLineLength, port, lineLen);
 }
 
 int liuDrv_getLineLength(uint16_t port, int* lineLen) {
@@ -1006,7 +1078,7 @@ int liuDrv_getLineLength(uint16_t port, int* lineLen) {
 int liuDrv_setHaulType(uint16_t port, int haul) {
     static constexpr const char* name = "liuDrv_setHaulType";
     LIU_TRACE_CALL("%s(port=%d, haul=%d)", name, port, haul);
-    if (liuDrv_portGuard(name, port, liuDrv_maxPorts) != 0) {
+    if (portGuard(name, port, liuDrv_maxPorts) != 0) {
         return -1;
     }
     uint8_t value = 0;
@@ -1038,11 +1110,11 @@ int liuDrv_setHaulType(uint16_t port, int haul) {
 int liuDrv_getHaulType(uint16_t port, int* haul) {
     static constexpr const char* name = "liuDrv_getHaulType";
     LIU_TRACE_CALL("%s(port=%d, ...)", name, port);
-    if (liuDrv_portGuard(name, port, liuDrv_maxPorts) != 0 || nullArgument(name, haul)) {
+    if (portGuard(name, port, liuDrv_maxPorts) != 0 || nullArgument(name, haul)) {
         return -1;
     }
     uint8_t value = 0;
-    const int rc = liuDrv_read(reg::haul, port, &value);
+    const int rc = readRegister(reg::haul, guardedChannel(port), &value);
     if (rc != 0) {
         return rc;
     }

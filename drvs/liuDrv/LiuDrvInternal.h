@@ -20,12 +20,6 @@ int liuDrv_swReset(void);
 int liuDrv_broadcastMode_(int on);
 int liuDrv_portDefaults(void);
 
-/*
- * Port guard of the per-port operations: port below portCount, then library
- * initialised.  0 to go on, -1 after the error trace.
- */
-int liuDrv_portGuard(const char* operation, uint16_t port, int portCount);
-
 /* Pulse mask configuration and the pulse template operations. */
 int liuDrv_pulsMaskConfiguration(uint16_t port, int lineType);
 int liuDrv_setUserArbitraryWaveform(uint16_t port, int pulseTemplate);
