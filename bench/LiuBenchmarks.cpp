@@ -8,6 +8,10 @@
 // The frames of the bare loop are those the driver sent for one call, taken
 // from the chip's transfer log, so both loops move exactly the same frames.
 // bench/run.sh pairs the two and prints their ratio.
+// The bare loops write back whole registers as they were when the frames
+// were taken, and the benchmarks run in random order, so the chip's state
+// before a driver loop is anyone's: each driver loop first runs its
+// operation's preparation, which sets up what its result depends on.
 #include "LiuDrv.h"
 #include "LiuOperations.h"
 #include "SimChip.h"
