@@ -7,15 +7,29 @@
 #include <cstdint>
 #include <string>
 
-namespace liuctl {
+namespace liucmd {
 
-// Registers of a port's channel that liuctl reads itself where the library
-// cannot report a setting.
+// Registers of a port's channel that the tools read themselves where the
+// library cannot report a setting.
 inline constexpr std::uint8_t kModeRegister = 0x20;        // bit 0: T1/JT1 mode bit
 inline constexpr std::uint8_t kTemplateRegister = 0x23;    // pulse template code
 inline constexpr std::uint8_t kTerminationRegister = 0x32; // termination register
 inline constexpr std::uint8_t kRefClockRegister = 0x07;    // global: reference clock ports
 inline constexpr std::uint8_t kModeBit = 0x01;
+
+// What a line type configuration leaves in a port's registers: the mode
+// bit of 0x20, the termination 0x32 and the pulse template code 0x23 (also
+// after a build-out or line length, which keep the line type's code here).
+struct LineRegisters {
+    std::uint8_t modeBit;
+    std::uint8_t termination;
+    std::uint8_t templateCode;
+    bool operator==(const LineRegisters&) const = default;
+};
+// For line type 1..3 on an interface of inoutType; nothing for other codes.
+bool expectedLineRegisters(int lineType, int inoutType, LineRegisters& expected);
+// The line type code (1..3) whose registers these are, or 0.
+int lineTypeOfRegisters(const LineRegisters& registers, int inoutType);
 
 // "E1" (bit 0 clear) or "T1/JT1" (bit 0 set) from register 0x20.
 std::string modeName(std::uint8_t modeRegister);
@@ -34,4 +48,4 @@ std::string alarmStateName(std::int32_t state);
 // Indications by event id 1..6: "LOS", "AIS", "DF", "TLOS", "PRBS", "EQ".
 const char* indicationName(int eventId);
 
-} // namespace liuctl
+} // namespace liucmd

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "ChipNames.h"
 
-#include "Common.h"
+#include "Words.h"
 
 #include "LiuDrv.h"
 
-namespace liuctl {
+namespace liucmd {
 
 namespace {
 
@@ -33,6 +33,34 @@ constexpr CodeName kTerminations[] = {{0x00, "asymmetrical E1"},
                                       {0x24, "external termination"}};
 
 } // namespace
+
+bool expectedLineRegisters(int lineType, int inoutType, LineRegisters& expected) {
+    switch (lineType) {
+    case LIUDRV_LINE_TYPE_E1:
+        expected = {0,
+                    static_cast<std::uint8_t>(inoutType == LIUDRV_INOUT_ASYMMETRICAL ? 0x00 : 0x09),
+                    0x01};
+        return true;
+    case LIUDRV_LINE_TYPE_T1:
+        expected = {kModeBit, 0x12, 0x08};
+        return true;
+    case LIUDRV_LINE_TYPE_JT1:
+        expected = {kModeBit, 0x1B, 0x07};
+        return true;
+    default:
+        return false;
+    }
+}
+
+int lineTypeOfRegisters(const LineRegisters& registers, int inoutType) {
+    for (int lineType = LIUDRV_LINE_TYPE_E1; lineType <= LIUDRV_LINE_TYPE_JT1; ++lineType) {
+        LineRegisters expected{};
+        if (expectedLineRegisters(lineType, inoutType, expected) && expected == registers) {
+            return lineType;
+        }
+    }
+    return 0;
+}
 
 std::string modeName(std::uint8_t modeRegister) {
     return (modeRegister & kModeBit) != 0 ? "T1/JT1" : "E1";
@@ -90,4 +118,4 @@ const char* indicationName(int eventId) {
     return eventId >= 1 && eventId < LIUDRV_ALARM_ENTRIES ? kNames[eventId] : "?";
 }
 
-} // namespace liuctl
+} // namespace liucmd
