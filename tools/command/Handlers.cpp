@@ -801,7 +801,8 @@ std::string statusText(const Json& result) {
                    std::to_string(config.at("lineCode").get<int>()), lbo,
                    std::to_string(config.at("haul").get<int>()), loops.empty() ? "-" : loops,
                    onOff(config.at("txPower"), "up", "down"),
-                   onOff(config.at("rxPower"), "up", "down"), config.at("framing"),
+                   onOff(config.at("rxPower"), "up", "down"),
+                   config.at("framing").is_null() ? "-" : config.at("framing").get<std::string>(),
                    config.at("circuit").get<std::string>().empty() ? "-" : config.at("circuit"),
                    alarms.empty() ? "none" : alarms,
                    port.at("lastChange").is_null() ? "-" : port.at("lastChange")});
