@@ -103,11 +103,10 @@ PortReadBack Configurator::readBack(unsigned port) {
     chip.line.modeBit = mode & liucmd::kModeBit;
     for (const SettingId id : kReadable) {
         int value = -1;
-        if (liucmd::setting(id).get(channel, &value) == 0) {
-            chip.values[bit(id)] = value;
-        } else {
-            chip.complete = false;
-        }
+        const int result = liucmd::setting(id).get(channel, &value);
+        chip.results[bit(id)] = result;
+        chip.values[bit(id)] = result == 0 ? value : -1;
+        chip.complete = chip.complete && result != 1;
     }
     return chip;
 }
@@ -128,7 +127,11 @@ std::vector<std::string> Configurator::differences(const PortConfig& config, int
     for (const SettingId id : kReadable) {
         const int want = config.value(id);
         const int have = chip.values[bit(id)];
-        if (have >= 0 && have != want) {
+        if (chip.results[bit(id)] == -1) {
+            found.push_back(std::string(liucmd::setting(id).label) + " " + shown(id, want) +
+                            ", the chip holds no " + liucmd::setting(id).label +
+                            " the library knows");
+        } else if (have >= 0 && have != want) {
             found.push_back(std::string(liucmd::setting(id).label) + " " + shown(id, want) +
                             ", the chip has " + shown(id, have));
         }

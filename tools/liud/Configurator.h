@@ -23,9 +23,11 @@ namespace liud {
 
 // A port's settings as the chip holds them.
 struct PortReadBack {
-    bool complete = false;                   // every read succeeded
-    liucmd::LineRegisters line{};            // registers 0x20 bit 0, 0x32, 0x23
-    std::array<int, kSettingCount> values{}; // library get results, -1 when not read
+    bool complete = false;                    // no transfer failed
+    liucmd::LineRegisters line{};             // registers 0x20 bit 0, 0x32, 0x23
+    std::array<int, kSettingCount> values{};  // what the library's get operations read, or -1
+    std::array<int, kSettingCount> results{}; // their results: -1 registers the library
+                                              // cannot decode, 1 a failed transfer
 };
 
 class Configurator {

@@ -29,7 +29,7 @@ class ControlServer {
   public:
     static constexpr std::size_t kMaxLine = 4096;
     static constexpr std::size_t kMaxOutput = 256 * 1024;
-    static constexpr std::size_t kMaxClients = 64;
+    static constexpr std::size_t kMaxClients = 128;
 
     struct Client {
         int fd = -1;

@@ -84,7 +84,6 @@ int Daemon::run() {
     if (!bringUp()) {
         return 1;
     }
-    started_ = liucmd::utcNow();
     const auto now = Clock::now();
     pollAlarms();
     nextPoll_ = now + config_.pollInterval;
@@ -171,6 +170,7 @@ bool Daemon::bringUp() {
         return false;
     }
     snapshot_.ports = liucmd::polledPorts();
+    started_ = liucmd::utcNow();
     applyAll();
     std::vector<unsigned> all(config_.ports);
     for (unsigned port = 0; port < config_.ports; ++port) {
@@ -269,9 +269,12 @@ void Daemon::onAlarmChange(unsigned port, int eventId, bool active, const std::s
     lastChange_[port] = time;
     metricsDirty_ = true;
     const std::string event = liucmd::jsonLine(liucmd::alarmEvent(port, eventId, active, time));
+    if (server_ == nullptr) {
+        return;
+    }
     for (auto& client : server_->clients()) {
         if (client.watching) {
-            server_->send(client, event);
+            send(client, event);
             client.watchSummary.add(port, eventId, active, time);
         }
     }
@@ -472,19 +475,27 @@ void Daemon::request(ControlServer::Client& client, const std::string& line) {
     } catch (const liucmd::CommandError& error) {
         result = liucmd::errorResult("", error.what(), error.status());
     }
-    server_->send(client, liucmd::jsonLine(result));
+    send(client, liucmd::jsonLine(result));
     if (result.value("ok", false) && result.value("command", "") == "quit") {
         client.closing = true;
     }
 }
 
+void Daemon::send(ControlServer::Client& client, const std::string& line) {
+    if (server_ != nullptr) {
+        server_->send(client, line);
+    } else {
+        client.output += line + '\n';
+    }
+}
+
 void Daemon::endWatch(ControlServer::Client& client, bool interrupted) {
     client.watching = false;
-    server_->send(client, liucmd::jsonLine({{"ok", true},
-                                            {"command", "watch"},
-                                            {"seconds", client.watchSeconds},
-                                            {"interrupted", interrupted},
-                                            {"changes", client.watchSummary.changes()}}));
+    send(client, liucmd::jsonLine({{"ok", true},
+                                   {"command", "watch"},
+                                   {"seconds", client.watchSeconds},
+                                   {"interrupted", interrupted},
+                                   {"changes", client.watchSummary.changes()}}));
 }
 
 // ---- The commands' chip operations, liud's way ----------------------------------

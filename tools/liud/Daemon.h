@@ -40,8 +40,12 @@ class Daemon final : public liucmd::Context {
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
 
-    // Brings the chip up and runs until SIGTERM/SIGINT; the exit status.
+    // Opens the control socket, brings the chip up and runs until SIGTERM
+    // or SIGINT; the exit status.
     int run();
+    // Brings the chip up once, applies the configuration and checks it
+    // (run() starts with it).  False when the chip did not come up.
+    bool bringUp();
 
     // One alarm poll of the chip and what follows from its changes (log,
     // watchers, metrics).  Public for the instruction count of a cycle.
@@ -65,8 +69,8 @@ class Daemon final : public liucmd::Context {
     void request(ControlServer::Client& client, const std::string& line);
 
   private:
-    bool bringUp();
     void applyAll();
+    void send(ControlServer::Client& client, const std::string& line);
     void verify(const char* when, const std::vector<unsigned>& ports);
     void audit();
     void reload();
