@@ -34,6 +34,9 @@ int runOne(Runner& runner, const Printer& printer, const std::vector<std::string
     if (waits(words)) {
         interrupts::Catch catchInterrupts;
         result = runner.run(words);
+        if (interrupts::interrupted != 0) {
+            std::fputs("\n", stderr); // after the terminal's ^C
+        }
     } else {
         result = runner.run(words);
     }
