@@ -779,9 +779,11 @@ std::string statusText(const Json& result) {
         const Json& config = port.at("config");
         const Json& chip = port.at("chip");
         std::string loops;
-        for (const char* key : {"remoteLoop", "analogLoop", "digitalLoop"}) {
+        static constexpr std::pair<const char*, const char*> kLoops[] = {
+            {"remoteLoop", "remote"}, {"analogLoop", "analog"}, {"digitalLoop", "digital"}};
+        for (const auto& [key, name] : kLoops) {
             if (config.at(key).get<bool>()) {
-                loops += (loops.empty() ? "" : ",") + std::string(key, std::strlen(key) - 4);
+                loops.append(loops.empty() ? "" : ",").append(name);
             }
         }
         std::string lbo = "-";

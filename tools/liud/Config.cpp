@@ -346,12 +346,20 @@ int handleKey(void* user, const char* section, const char* name, const char* val
 
 } // namespace
 
+std::string located(const std::string& path, const ConfigError& error) {
+    std::string text = path;
+    if (error.line > 0) {
+        text += ':';
+        text += std::to_string(error.line);
+    }
+    return text + ": " + error.reason;
+}
+
 BadConfig::BadConfig(const std::string& path, std::vector<ConfigError> errors)
     : std::runtime_error([&] {
           std::string text;
           for (const auto& error : errors) {
-              text += path + (error.line > 0 ? ":" + std::to_string(error.line) : "") + ": " +
-                      error.reason + "\n";
+              text += located(path, error) + "\n";
           }
           return text;
       }()),

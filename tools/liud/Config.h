@@ -31,6 +31,9 @@ struct ConfigError {
     std::string reason;
 };
 
+// "FILE:LINE: reason" ("FILE: reason" for line 0).
+std::string located(const std::string& path, const ConfigError& error);
+
 // A configuration that cannot be used; what() is every error as
 // "FILE:LINE: reason", one a line.
 class BadConfig : public std::runtime_error {

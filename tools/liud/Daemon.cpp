@@ -100,9 +100,10 @@ int Daemon::run() {
         pollSet.clear();
         pollSet.push_back({signals_, POLLIN, 0});
         server_->addTo(pollSet);
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(untilNextWork(Clock::now()));
-        if (::poll(pollSet.data(), pollSet.size(), static_cast<int>(std::max(wait.count(), 0L))) <
-                0 &&
+        const auto wait = std::max(
+            std::chrono::ceil<std::chrono::milliseconds>(untilNextWork(Clock::now())),
+            std::chrono::milliseconds(0));
+        if (::poll(pollSet.data(), pollSet.size(), static_cast<int>(wait.count())) < 0 &&
             errno != EINTR) {
             log_.write(Priority::Error, std::string("poll: ") + std::strerror(errno));
             return 1;
@@ -361,10 +362,7 @@ void Daemon::reload() {
     }
     if (!refusals.empty()) {
         for (const auto& refusal : refusals) {
-            log_.write(Priority::Error,
-                       "reload refused: " + config_.path +
-                           (refusal.line > 0 ? ":" + std::to_string(refusal.line) : "") + ": " +
-                           refusal.reason);
+            log_.write(Priority::Error, "reload refused: " + located(config_.path, refusal));
         }
         log_.write(Priority::Error, "reload refused: the running configuration stays");
         notify::ready(readyStatus());
