@@ -92,6 +92,8 @@ int main(int argc, char** argv) {
         std::fputs(bad.what(), stderr);
         return kExitUsage;
     }
+    // The library's start-up line goes to stdout: a line at a time, like the log.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const liud::Log log(toSyslog);
     liud::Daemon daemon(std::move(config), options, log);
     return daemon.run();
