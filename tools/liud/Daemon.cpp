@@ -95,62 +95,65 @@ int Daemon::run() {
     log_.write(Priority::Info,
                "ready: " + readyStatus() + ", control socket " + config_.socketPath);
 
-    std::vector<pollfd> pollSet;
-    while (!stopping_) {
-        pollSet.clear();
-        pollSet.push_back({signals_, POLLIN, 0});
-        server_->addTo(pollSet);
-        const auto wait = std::max(
-            std::chrono::ceil<std::chrono::milliseconds>(untilNextWork(Clock::now())),
-            std::chrono::milliseconds(0));
-        if (::poll(pollSet.data(), pollSet.size(), static_cast<int>(wait.count())) < 0 &&
-            errno != EINTR) {
-            log_.write(Priority::Error, std::string("poll: ") + std::strerror(errno));
-            return 1;
-        }
-        if ((pollSet[0].revents & POLLIN) != 0) {
-            signalfd_siginfo info{};
-            while (::read(signals_, &info, sizeof info) == sizeof info) {
-                if (info.ssi_signo == SIGHUP) {
-                    reload();
-                } else {
-                    stopping_ = true;
-                }
-            }
-        }
-        server_->serve(pollSet);
-        serveRequests();
-        const auto now = Clock::now();
-        if (now >= nextPoll_) {
-            pollAlarms();
-            nextPoll_ += config_.pollInterval;
-            if (nextPoll_ <= now) {
-                nextPoll_ = now + config_.pollInterval; // fell behind: no burst of polls
-            }
-        }
-        for (auto& client : server_->clients()) {
-            if (client.watching && client.watchUntil && *client.watchUntil <= now) {
-                endWatch(client, false);
-            }
-        }
-        if (config_.auditInterval.count() > 0 && now >= nextAudit_) {
-            audit();
-            nextAudit_ = Clock::now() + config_.auditInterval;
-        }
-        if (now >= nextMetrics_) {
-            writeMetrics(true);
-        }
-        if (watchdogInterval_.count() > 0 && now >= nextWatchdog_) {
-            notify::watchdog();
-            nextWatchdog_ = now + watchdogInterval_;
-        }
-        server_->reap();
+    while (!stopping_ && turn()) {
     }
     notify::stopping();
     log_.write(Priority::Info, "stopping: the chip stays as configured");
     writeMetrics(false);
     server_.reset();
-    return 0;
+    return stopping_ ? 0 : 1;
+}
+
+bool Daemon::turn() {
+    pollSet_.clear();
+    pollSet_.push_back({signals_, POLLIN, 0});
+    server_->addTo(pollSet_);
+    const auto wait =
+        std::max(std::chrono::ceil<std::chrono::milliseconds>(untilNextWork(Clock::now())),
+                 std::chrono::milliseconds(0));
+    if (::poll(pollSet_.data(), pollSet_.size(), static_cast<int>(wait.count())) < 0 &&
+        errno != EINTR) {
+        log_.write(Priority::Error, std::string("poll: ") + std::strerror(errno));
+        return false;
+    }
+    if ((pollSet_[0].revents & POLLIN) != 0) {
+        signalfd_siginfo info{};
+        while (::read(signals_, &info, sizeof info) == sizeof info) {
+            if (info.ssi_signo == SIGHUP) {
+                reload();
+            } else {
+                stopping_ = true;
+            }
+        }
+    }
+    server_->serve(pollSet_);
+    serveRequests();
+    const auto now = Clock::now();
+    if (now >= nextPoll_) {
+        pollAlarms();
+        nextPoll_ += config_.pollInterval;
+        if (nextPoll_ <= now) {
+            nextPoll_ = now + config_.pollInterval; // fell behind: no burst of polls
+        }
+    }
+    for (auto& client : server_->clients()) {
+        if (client.watching && client.watchUntil && *client.watchUntil <= now) {
+            endWatch(client, false);
+        }
+    }
+    if (config_.auditInterval.count() > 0 && now >= nextAudit_) {
+        audit();
+        nextAudit_ = Clock::now() + config_.auditInterval;
+    }
+    if (now >= nextMetrics_) {
+        writeMetrics(true);
+    }
+    if (watchdogInterval_.count() > 0 && now >= nextWatchdog_) {
+        notify::watchdog();
+        nextWatchdog_ = now + watchdogInterval_;
+    }
+    server_->reap();
+    return true;
 }
 
 bool Daemon::bringUp() {

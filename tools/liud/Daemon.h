@@ -69,6 +69,9 @@ class Daemon final : public liucmd::Context {
     void request(ControlServer::Client& client, const std::string& line);
 
   private:
+    // One turn of the loop: wait for the next work, then do it.  False on
+    // an error that ends liud.
+    bool turn();
     void applyAll();
     void send(ControlServer::Client& client, const std::string& line);
     void verify(const char* when, const std::vector<unsigned>& ports);
@@ -87,6 +90,7 @@ class Daemon final : public liucmd::Context {
     Configurator configurator_;
     std::unique_ptr<ControlServer> server_;
     int signals_ = -1;
+    std::vector<pollfd> pollSet_;
     bool stopping_ = false;
 
     liucmd::AlarmSnapshot snapshot_;
