@@ -14,7 +14,7 @@ namespace {
 using C = Completion;
 namespace h = handlers;
 
-const std::vector<CommandSpec> kCommands = {
+const std::vector<CommandEntry> kCommands = {
     {"init",
      "INOUT PORTS",
      "bring the LIU up: reset it and give ports 0..PORTS-1 their defaults",
@@ -217,8 +217,8 @@ const std::vector<CommandSpec> kCommands = {
      Where::Anywhere},
 };
 
-std::string usageLine(const CommandSpec& spec) {
-    return std::string(spec.name) + (spec.synopsis[0] != '\0' ? " " : "") + spec.synopsis;
+std::string usageLine(const CommandEntry& entry) {
+    return std::string(entry.name) + (entry.synopsis[0] != '\0' ? " " : "") + entry.synopsis;
 }
 
 std::vector<std::string> valuesOf(Completion completion, const std::vector<std::string>& words,
@@ -252,8 +252,8 @@ std::vector<std::string> valuesOf(Completion completion, const std::vector<std::
         return {"off", "error", "call", "detail"};
     case C::Command: {
         std::vector<std::string> names;
-        for (const auto& spec : kCommands) {
-            names.emplace_back(spec.name);
+        for (const auto& entry : kCommands) {
+            names.emplace_back(entry.name);
         }
         return names;
     }
@@ -272,15 +272,15 @@ std::vector<std::string> valuesOf(Completion completion, const std::vector<std::
 
 } // namespace
 
-const std::vector<CommandSpec>& commands() {
+const std::vector<CommandEntry>& commands() {
     return kCommands;
 }
 
-const CommandSpec* findCommand(const std::string& name) {
+const CommandEntry* findCommand(const std::string& name) {
     const std::string lower = lowerCase(name);
-    for (const auto& spec : kCommands) {
-        if (lower == spec.name || (lower == "exit" && std::string_view(spec.name) == "quit")) {
-            return &spec;
+    for (const auto& entry : kCommands) {
+        if (lower == entry.name || (lower == "exit" && std::string_view(entry.name) == "quit")) {
+            return &entry;
         }
     }
     return nullptr;
@@ -309,15 +309,15 @@ Json runCommand(Context& context, const std::vector<std::string>& words) {
     if (words.empty()) {
         return errorResult("", "empty command", kExitUsage);
     }
-    const CommandSpec* spec = findCommand(words.front());
-    if (spec == nullptr) {
+    const CommandEntry* entry = findCommand(words.front());
+    if (entry == nullptr) {
         return errorResult("", "unknown command '" + words.front() + "' (try 'help')", kExitUsage);
     }
     std::vector<std::string> normalised = words;
-    normalised.front() = spec->name;
-    Json result = {{"ok", true}, {"command", spec->name}};
+    normalised.front() = entry->name;
+    Json result = {{"ok", true}, {"command", entry->name}};
     try {
-        spec->handler(context, Args(std::move(normalised)), result);
+        entry->handler(context, Args(std::move(normalised)), result);
     } catch (const CommandError& error) {
         result["ok"] = false;
         result["error"] = error.what();
@@ -327,8 +327,8 @@ Json runCommand(Context& context, const std::vector<std::string>& words) {
 }
 
 std::string resultText(const Json& result) {
-    const CommandSpec* spec = findCommand(result.at("command").get<std::string>());
-    return spec != nullptr ? spec->text(result) : std::string();
+    const CommandEntry* entry = findCommand(result.at("command").get<std::string>());
+    return entry != nullptr ? entry->text(result) : std::string();
 }
 
 std::string eventText(const Json& event) {
@@ -343,20 +343,21 @@ std::string eventText(const Json& event) {
 std::string helpText(const std::string& command) {
     if (command.empty()) {
         std::string text = "Commands:\n";
-        for (const auto& spec : kCommands) {
+        for (const auto& entry : kCommands) {
             char line[160];
-            std::snprintf(line, sizeof line, "  %-27s %s\n", usageLine(spec).c_str(), spec.summary);
+            std::snprintf(line, sizeof line, "  %-27s %s\n", usageLine(entry).c_str(),
+                          entry.summary);
             text += line;
         }
         return text + "Type 'help COMMAND' for one command.\n";
     }
-    const CommandSpec* spec = findCommand(command);
-    if (spec == nullptr) {
+    const CommandEntry* entry = findCommand(command);
+    if (entry == nullptr) {
         return {};
     }
-    std::string text = "Usage: " + usageLine(*spec) + "\n" + spec->summary + ".\n";
-    if (spec->details[0] != '\0') {
-        text += std::string("\n") + spec->details + "\n";
+    std::string text = "Usage: " + usageLine(*entry) + "\n" + entry->summary + ".\n";
+    if (entry->details[0] != '\0') {
+        text += std::string("\n") + entry->details + "\n";
     }
     return text;
 }
@@ -365,11 +366,11 @@ std::vector<std::string> completeWord(const std::vector<std::string>& words, uns
     if (words.empty()) {
         return valuesOf(C::Command, words, portCount);
     }
-    const CommandSpec* spec = findCommand(words.front());
-    if (spec == nullptr || words.size() > spec->completion.size()) {
+    const CommandEntry* entry = findCommand(words.front());
+    if (entry == nullptr || words.size() > entry->completion.size()) {
         return {};
     }
-    return valuesOf(spec->completion[words.size() - 1], words, portCount);
+    return valuesOf(entry->completion[words.size() - 1], words, portCount);
 }
 
 } // namespace liucmd

@@ -74,7 +74,7 @@ enum class Completion {
     Channel,
 };
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     const char* synopsis; // arguments after the name
     const char* summary;  // one line
@@ -85,9 +85,9 @@ struct CommandSpec {
     Where where;
 };
 
-const std::vector<CommandSpec>& commands();
+const std::vector<CommandEntry>& commands();
 // The command of this (case-insensitive) name ("exit" is "quit"), or nullptr.
-const CommandSpec* findCommand(const std::string& name);
+const CommandEntry* findCommand(const std::string& name);
 
 // Runs one command; never throws.  An unknown command or a bad word gives
 // {"ok":false,"error":...,"status":2}.

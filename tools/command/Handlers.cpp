@@ -860,20 +860,20 @@ void help(Context&, const Args& args, Json& result) {
     args.noMoreThan(1);
     if (!args.has(1)) {
         result["commands"] = Json::array();
-        for (const auto& spec : commands()) {
+        for (const auto& entry : commands()) {
             result["commands"].push_back(
-                {{"name", spec.name}, {"synopsis", spec.synopsis}, {"summary", spec.summary}});
+                {{"name", entry.name}, {"synopsis", entry.synopsis}, {"summary", entry.summary}});
         }
         return;
     }
-    const CommandSpec* spec = findCommand(args.word(1, "command"));
-    if (spec == nullptr) {
+    const CommandEntry* entry = findCommand(args.word(1, "command"));
+    if (entry == nullptr) {
         args.bad("command", args.word(1, "command"), "try 'help'");
     }
-    result["topic"] = spec->name;
-    result["synopsis"] = spec->synopsis;
-    result["summary"] = spec->summary;
-    result["details"] = spec->details;
+    result["topic"] = entry->name;
+    result["synopsis"] = entry->synopsis;
+    result["summary"] = entry->summary;
+    result["details"] = entry->details;
 }
 
 std::string helpText(const Json& result) {

@@ -100,12 +100,12 @@ bool LiudLink::receive(std::string& line, bool stopOnInterrupt) {
 }
 
 Json LiudLink::run(const std::vector<std::string>& words) {
-    const liucmd::CommandSpec* spec = words.empty() ? nullptr : liucmd::findCommand(words[0]);
-    if (spec != nullptr && spec->where != liucmd::Where::Chip) {
+    const liucmd::CommandEntry* entry = words.empty() ? nullptr : liucmd::findCommand(words[0]);
+    if (entry != nullptr && entry->where != liucmd::Where::Chip) {
         ClientContext local;
         return liucmd::runCommand(local, words);
     }
-    const std::string name = spec != nullptr ? spec->name : "";
+    const std::string name = entry != nullptr ? entry->name : "";
     if (fd_ < 0 || !send(liucmd::joinWords(words) + "\n")) {
         return liucmd::errorResult(name, "liud at " + path_ + " has gone", liucmd::kExitFailure);
     }

@@ -17,9 +17,9 @@ namespace {
 
 // sleep and watch wait: Ctrl-C ends them rather than liuctl.
 bool waits(const std::vector<std::string>& words) {
-    const liucmd::CommandSpec* spec = liucmd::findCommand(words.front());
-    return spec != nullptr &&
-           (std::string_view(spec->name) == "sleep" || std::string_view(spec->name) == "watch");
+    const liucmd::CommandEntry* entry = liucmd::findCommand(words.front());
+    return entry != nullptr &&
+           (std::string_view(entry->name) == "sleep" || std::string_view(entry->name) == "watch");
 }
 
 // Runs one command and prints its result; returns its exit status.

@@ -445,14 +445,14 @@ void Daemon::request(ControlServer::Client& client, const std::string& line) {
     Json result;
     try {
         const auto commands = liucmd::splitCommands(line);
-        const liucmd::CommandSpec* spec =
+        const liucmd::CommandEntry* entry =
             commands.size() == 1 ? liucmd::findCommand(commands[0].words[0]) : nullptr;
         if (commands.size() != 1) {
             result = liucmd::errorResult(
                 "", commands.empty() ? "empty request" : "one command a line", liucmd::kExitUsage);
-        } else if (spec != nullptr && spec->where == liucmd::Where::ClientOnly) {
-            result = liucmd::errorResult(spec->name,
-                                         std::string(spec->name) +
+        } else if (entry != nullptr && entry->where == liucmd::Where::ClientOnly) {
+            result = liucmd::errorResult(entry->name,
+                                         std::string(entry->name) +
                                              ": a command of liuctl itself (liud never waits)",
                                          liucmd::kExitFailure);
         } else {
