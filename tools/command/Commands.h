@@ -32,6 +32,11 @@ class Context {
     // Brings the chip up (liuctl) or refuses (liud owns it already).
     virtual int init(const Args& args, int inoutType, int ports) = 0;
     virtual void setInOut(const Args& args, int inoutType) = 0;
+    // Refuses a set before any port is configured (liud checks it as it
+    // checks its configuration file), so a set is done for all its ports
+    // or none.
+    virtual void checkConfigure(const Args&, const Setting&, const std::vector<std::uint16_t>&,
+                                int) {}
     // Configures one setting of one port; the library's result.
     virtual int configure(const Args& args, const Setting& setting, std::uint16_t port,
                           int value) = 0;

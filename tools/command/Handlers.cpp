@@ -304,6 +304,7 @@ void set(Context& context, const Args& args, Json& result) {
     const auto ports = parsePorts(args, 2, context.portCount());
     const int value = setting.values[parseChoice(args, 3, "value", setting.words)];
     args.noMoreThan(3);
+    context.checkConfigure(args, setting, ports, value);
     const std::string context_ = std::string("set ") + setting.name;
     result["setting"] = setting.name;
     result["value"] = value;

@@ -514,24 +514,38 @@ void Daemon::setInOut(const liucmd::Args& args, int) {
                           config_.path + ")");
 }
 
-int Daemon::configure(const liucmd::Args& args, const liucmd::Setting& setting, std::uint16_t port,
-                      int value) {
+Config Daemon::withSetting(const liucmd::Setting& setting, std::uint16_t port, int value) const {
     Config candidate = config_;
     PortConfig& target = candidate.portConfigs[port];
-    const auto index = static_cast<std::size_t>(setting.id);
-    target.explicitly[index] = value;
-    target.lines[index] = 0;
+    target.explicitly[static_cast<std::size_t>(setting.id)] = value;
+    target.lines[static_cast<std::size_t>(setting.id)] = 0;
     // A build-out replaces a line length and the other way round.
     if (setting.id == SettingId::BuildOut) {
         target.explicitly[static_cast<std::size_t>(SettingId::LineLength)].reset();
     } else if (setting.id == SettingId::LineLength) {
         target.explicitly[static_cast<std::size_t>(SettingId::BuildOut)].reset();
     }
-    const auto problems = checkPort(candidate, port);
-    if (!problems.empty()) {
-        throw liucmd::Failure(args.command() + " " + setting.name + ": " + problems.front().reason +
-                              " (refused: liud's configuration stays as it was)");
+    return candidate;
+}
+
+void Daemon::checkConfigure(const liucmd::Args& args, const liucmd::Setting& setting,
+                            const std::vector<std::uint16_t>& ports, int value) {
+    for (const std::uint16_t port : ports) {
+        const auto problems = checkPort(withSetting(setting, port, value), port);
+        if (!problems.empty()) {
+            throw liucmd::Failure(args.command() + " " + setting.name + ": " +
+                                  problems.front().reason +
+                                  " (refused: liud's configuration stays as it was)");
+        }
     }
+}
+
+int Daemon::configure(const liucmd::Args& args, const liucmd::Setting& setting, std::uint16_t port,
+                      int value) {
+    checkConfigure(args, setting, {port}, value);
+    Config candidate = withSetting(setting, port, value);
+    const PortConfig& target = candidate.portConfigs[port];
+    const auto index = static_cast<std::size_t>(setting.id);
     SettingMask mask;
     mask.set(index);
     const int result = configurator_.apply(port, target, Configurator::expand(mask, target));

@@ -54,6 +54,8 @@ class Daemon final : public liucmd::Context {
     // liucmd::Context
     int init(const liucmd::Args& args, int inoutType, int ports) override;
     void setInOut(const liucmd::Args& args, int inoutType) override;
+    void checkConfigure(const liucmd::Args& args, const liucmd::Setting& setting,
+                        const std::vector<std::uint16_t>& ports, int value) override;
     int configure(const liucmd::Args& args, const liucmd::Setting& setting, std::uint16_t port,
                   int value) override;
     int setRefClock(const liucmd::Args& args, bool outputA, std::uint16_t port) override;
@@ -74,6 +76,8 @@ class Daemon final : public liucmd::Context {
     bool turn();
     void applyAll();
     void send(ControlServer::Client& client, const std::string& line);
+    // The running configuration with one setting of one port changed.
+    Config withSetting(const liucmd::Setting& setting, std::uint16_t port, int value) const;
     void verify(const char* when, const std::vector<unsigned>& ports);
     void audit();
     void reload();
