@@ -173,6 +173,8 @@ def group_clients():
     # A line type applied again keeps the port's line code (the library clears it).
     assert liud.request("set linetype 1 e1")["ok"]
     assert liud.request("get linecode 1")["ports"][0]["value"] == 2
+    # ... and a build-out gets its port's line type first (the last one requested was E1).
+    assert liud.request("set lbo 5 3")["ports"][0]["readBack"]["templateCode"] == "T1"
     assert liud.request("set linecode 5 2")["ok"]
     assert liud.request("status 5")["ports"][0]["config"]["lineCode"] == 2
     attached = liud.liuctl("-c", "poll; init sym 8")
