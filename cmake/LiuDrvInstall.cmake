@@ -4,7 +4,9 @@
 #   trace    libliuTrace.so.1, the console trace facility     (libliutrace1)
 #   dev      LiuDrv.h, LiuTrace.h, the .so links, pkg-config files
 #            liuDrv.pc/liuTrace.pc, the CMake package LiuDrv (libliudrv-dev)
-#   tools    liuctl and liusim, where they are built          (liudrv-tools)
+#   liuctl   liuctl and its manual page                       (liuctl)
+#   liud     liud, its unit, example configuration, manual pages (liud)
+#   liusim   liusim and its manual page, where umockdev is    (liusim)
 # Included from the top-level CMakeLists.txt after every target is defined.
 include(CMakePackageConfigHelpers)
 
@@ -29,9 +31,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/host/trace/LiuTrace.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     COMPONENT dev)
 
-# liuctl installs itself (tools/liuctl); liusim is built where umockdev is.
+# liuctl and liud install themselves (tools/); liusim is built where umockdev is.
 if(TARGET liusim)
-    install(TARGETS liusim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+    install(TARGETS liusim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT liusim)
 endif()
 
 install(EXPORT LiuDrvTargets

@@ -3,10 +3,13 @@
 #   libliudrv1      runtime: the driver library (needs libc only)
 #   libliutrace1    trace: the console trace facility
 #   libliudrv-dev   headers, .so links, pkg-config files, CMake package
-#   liudrv-tools    liuctl and liusim (only the tools this build has)
+#   liuctl          the operator's tool
+#   liud            the daemon, its systemd unit and example configuration
+#   liusim          the simulated chip runner (umockdev, GLib): for PCs, not
+#                   for boards, so what a board installs does not pull them
 # Package dependencies come from dpkg-shlibdeps, plus the dependencies between
-# the three packages.  Included from the top-level CMakeLists.txt after
-# LiuDrvInstall.cmake.
+# these packages.  Included from the top-level CMakeLists.txt after
+# LiuDrvInstall.cmake and the tools.
 
 # The target's Debian architecture, not the build machine's.
 if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE STREQUAL "arm-linux-gnueabihf")
@@ -40,8 +43,12 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libliudrv1)
 set(CPACK_DEBIAN_TRACE_PACKAGE_NAME libliutrace1)
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libliudrv-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME liudrv-tools)
-set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
+foreach(tool liuctl liud liusim)
+    string(TOUPPER ${tool} upper)
+    set(CPACK_DEBIAN_${upper}_PACKAGE_NAME ${tool})
+    set(CPACK_DEBIAN_${upper}_PACKAGE_SECTION utils)
+endforeach()
+set(CPACK_DEBIAN_LIUD_PACKAGE_SECTION net)
 
 # Each description: the synopsis line, then the long text (CPack indents it).
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "driver library for the 82V5088 E1/T1/JT1 line interface unit
@@ -55,20 +62,30 @@ set(CPACK_COMPONENT_DEV_DESCRIPTION "82V5088 LIU driver library - development fi
 Headers LiuDrv.h and LiuTrace.h, pkg-config files liuDrv and liuTrace, and \
 the CMake package LiuDrv (find_package(LiuDrv) gives LiuDrv::liuDrv and \
 LiuDrv::liuTrace).")
-set(CPACK_COMPONENT_TOOLS_DESCRIPTION "82V5088 LIU tools: liuctl and liusim
-liuctl configures and inspects the line interface unit through libliuDrv; \
-liusim runs a host program against a simulated chip.")
+set(CPACK_COMPONENT_LIUCTL_DESCRIPTION "82V5088 LIU operator's tool
+liuctl configures and inspects the line interface unit: attached to liud, \
+the daemon that owns the chip, or standalone through libliuDrv for bring-up.")
+set(CPACK_COMPONENT_LIUD_DESCRIPTION "82V5088 LIU daemon
+liud owns the line interface unit for the life of the board: it applies a \
+declarative port configuration once at boot, polls the alarms into the \
+system log and a Prometheus metrics file, repairs settings that drifted, and \
+serves liuctl on a control socket.  Ships a systemd unit and an example \
+configuration (/usr/share/doc/liud/examples/liud.conf).")
+set(CPACK_COMPONENT_LIUSIM_DESCRIPTION "simulated 82V5088 LIU for host programs
+liusim runs a libliuDrv host program (liud and liuctl included) against a \
+simulated chip behind /dev/spidev0.0, with scripted alarms and faults.")
 set(CPACK_COMPONENT_DEV_DEPENDS runtime trace)
-set(CPACK_COMPONENT_TOOLS_DEPENDS runtime trace)
+set(CPACK_COMPONENT_LIUCTL_DEPENDS runtime trace)
+set(CPACK_COMPONENT_LIUD_DEPENDS runtime trace)
+# liusim starts the program it serves under umockdev's preload library,
+# which no binary links to.
+set(CPACK_DEBIAN_LIUSIM_PACKAGE_DEPENDS umockdev)
 
 set(CPACK_COMPONENTS_ALL runtime trace dev)
-if(TARGET liuctl OR TARGET liusim)
-    list(APPEND CPACK_COMPONENTS_ALL tools)
-endif()
-if(TARGET liusim)
-    # liusim starts the program it serves under umockdev's preload library,
-    # which no binary links to.
-    set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS umockdev)
-endif()
+foreach(tool liuctl liud liusim)
+    if(TARGET ${tool})
+        list(APPEND CPACK_COMPONENTS_ALL ${tool})
+    endif()
+endforeach()
 
 include(CPack)

@@ -49,4 +49,5 @@ if [ "$status" -ne 0 ] || [ -n "$crashes" ]; then
     echo "ci-fuzz: the fuzz target failed (status $status); full log in $log" >&2
     exit 1
 fi
+step "liud's request parser" && mkdir -p "$build/liud-corpus" && cmake --build "$build" --target liud_fuzz -j"$jobs" >/dev/null && { "$build/tests/liud/liud_fuzz" -max_total_time="${LIU_LIUD_FUZZ_SECONDS:-30}" -max_len=4200 -timeout=10 -close_fd_mask=2 -artifact_prefix="$artifacts/" "$build/liud-corpus" "$top/tests/liud/corpus" >"$build/liud-fuzz.log" 2>&1 || { tail -n 40 "$build/liud-fuzz.log"; echo "ci-fuzz: liud_fuzz failed; the input is in $artifacts" >&2; exit 1; }; }
 step "done: no crash, every check held"

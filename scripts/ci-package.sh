@@ -9,8 +9,10 @@
 #     ways, pkg-config (Makefile) and find_package (CMakeLists.txt), and run:
 #     on amd64 under the installed liusim, on armhf under qemu-arm;
 #  4. Debian packages (CPack DEB) inspected with dpkg-deb: names, contents,
-#     architecture and dependencies; the consumer built again against the
-#     unpacked packages;
+#     architecture and dependencies (what a board installs, libraries, liuctl
+#     and liud, pulls neither umockdev nor GLib); the consumer built again
+#     against the unpacked packages; liud's systemd unit passes
+#     systemd-analyze verify;
 #  5. check-exports.sh on every libliuDrv.so built, installed and packaged.
 # Work directory: $LIU_PACKAGE_WORK_DIR, default build-ci-package.
 set -euo pipefail
@@ -80,10 +82,13 @@ check_tree() {
     echo "installed tree $root: complete"
 }
 amd64_tools=()
-[ -f "$amd64_build/tools/liuctl/liuctl" ] && amd64_tools+=(bin/liuctl)
-[ -f "$amd64_build/sim/liusim/liusim" ] && amd64_tools+=(bin/liusim)
+[ -f "$amd64_build/tools/liuctl/liuctl" ] && amd64_tools+=(bin/liuctl share/man/man1/liuctl.1.gz)
+[ -f "$amd64_build/tools/liud/liud" ] && amd64_tools+=(sbin/liud lib/systemd/system/liud.service
+    share/man/man8/liud.8.gz share/man/man5/liud.conf.5.gz share/doc/liud/examples/liud.conf)
+[ -f "$amd64_build/sim/liusim/liusim" ] && amd64_tools+=(bin/liusim share/man/man1/liusim.1.gz)
 armhf_tools=()
 [ -f "$armhf_build/tools/liuctl/liuctl" ] && armhf_tools+=(usr/bin/liuctl)
+[ -f "$armhf_build/tools/liud/liud" ] && armhf_tools+=(usr/sbin/liud)
 check_tree "$amd64_prefix" "$amd64_prefix" include lib/x86_64-linux-gnu "${amd64_tools[@]}"
 check_tree "$armhf_sysroot" /usr usr/include usr/lib/arm-linux-gnueabihf "${armhf_tools[@]}"
 
@@ -148,9 +153,23 @@ for way in pkgconfig cmake; do
     expect_run "armhf consumer ($way) under qemu-arm, without a chip" 1 "liuDrv_init: open failed!" \
         env LD_LIBRARY_PATH="$armhf_libdir" qemu-arm -L /usr/arm-linux-gnueabihf "$program"
 done
-if [ -x "$amd64_prefix/bin/liuctl" ]; then
-    expect_run "installed liuctl" 0 "$version" \
-        env LD_LIBRARY_PATH="$amd64_libdir" "$amd64_prefix/bin/liuctl" --version
+for tool in bin/liuctl sbin/liud; do
+    if [ -x "$amd64_prefix/$tool" ]; then
+        expect_run "installed $tool" 0 "$version" \
+            env LD_LIBRARY_PATH="$amd64_libdir" "$amd64_prefix/$tool" --version
+    fi
+done
+if [ -f "$amd64_prefix/lib/systemd/system/liud.service" ] && command -v systemd-analyze >/dev/null; then
+    # The unit as installed, its ExecStart pointed at the installed liud.
+    mkdir -p "$work/unit"
+    sed "s|^ExecStart=/usr/sbin/liud|ExecStart=$amd64_prefix/sbin/liud|" \
+        "$amd64_prefix/lib/systemd/system/liud.service" >"$work/unit/liud.service"
+    grep -q "^ExecStart=$amd64_prefix/sbin/liud " "$work/unit/liud.service" ||
+        fail "liud.service: ExecStart does not start /usr/sbin/liud"
+    # Its Documentation= pages are the installed ones.
+    MANPATH="$amd64_prefix/share/man" systemd-analyze verify "$work/unit/liud.service" ||
+        fail "liud.service does not pass systemd-analyze verify"
+    echo "ok: liud.service passes systemd-analyze verify"
 fi
 
 # ---- 4. Debian packages --------------------------------------------------------
@@ -192,13 +211,20 @@ check_packages() {
         "$lib/pkgconfig/liuDrv.pc" "$lib/pkgconfig/liuTrace.pc" \
         "$lib/cmake/LiuDrv/LiuDrvConfig.cmake" "$lib/cmake/LiuDrv/LiuDrvConfigVersion.cmake" \
         "$lib/cmake/LiuDrv/LiuDrvTargets.cmake"
-    local tools=() deb
-    [ -f "$build/tools/liuctl/liuctl" ] && tools+=(usr/bin/liuctl)
-    [ -f "$build/sim/liusim/liusim" ] && tools+=(usr/bin/liusim)
-    if [ "${#tools[@]}" -gt 0 ]; then
-        check_package "$dir/liudrv-tools_${version}_$arch.deb" "$arch" \
-            "libliutrace1 \(= $version\), libliudrv1 \(= $version\), .*" "${tools[@]}"
+    local deb ours="libliutrace1 \(= $version\), libliudrv1 \(= $version\)"
+    # What a board installs pulls neither umockdev nor GLib: only these.
+    local runtime='(libc6|libgcc-s1|libstdc\+\+6|libedit2|libinih1|libsystemd0)( \([^)]*\))?'
+    local board="$ours(, $runtime)*"
+    check_package "$dir/liuctl_${version}_$arch.deb" "$arch" "$board" usr/bin/liuctl \
+        usr/share/man/man1/liuctl.1.gz
+    check_package "$dir/liud_${version}_$arch.deb" "$arch" "$board" usr/sbin/liud \
+        usr/lib/systemd/system/liud.service usr/share/doc/liud/examples/liud.conf \
+        usr/share/man/man8/liud.8.gz usr/share/man/man5/liud.conf.5.gz
+    if [ -f "$build/sim/liusim/liusim" ]; then
+        check_package "$dir/liusim_${version}_$arch.deb" "$arch" "umockdev, .*" usr/bin/liusim \
+            usr/share/man/man1/liusim.1.gz
     fi
+    [ ! -e "$dir/liudrv-tools_${version}_$arch.deb" ] || fail "liudrv-tools is built again"
     local unpacked=$work/unpacked/$arch
     mkdir -p "$unpacked"
     for deb in "$dir"/*.deb; do

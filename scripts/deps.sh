@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs the Debian packages the build, the demo and the tests need.
+# Installs the Debian packages the build, the demo and the tests need
+# (liud's tests: python3, promtool from prometheus; its unit check:
+# systemd-analyze from systemd; manual pages: scdoc).
 # Idempotent: packages already present are not touched, and apt-get runs
 # only when something is missing.  Needs root (or sudo) for the install.
 set -euo pipefail
@@ -10,6 +12,8 @@ packages=(
     googletest libgtest-dev libgmock-dev
     umockdev libumockdev-dev libglib2.0-dev
     libedit-dev
+    nlohmann-json3-dev libinih-dev libsystemd-dev
+    scdoc python3 prometheus systemd
 )
 if [ "$#" -gt 0 ]; then
     packages+=("$@")

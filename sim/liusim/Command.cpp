@@ -134,6 +134,30 @@ Command::Action failCommand(const std::vector<std::string>& words) {
     throw CommandError(std::string("usage: ") + kUsage);
 }
 
+// A register changed behind the driver's back: no transfer, nothing logged.
+Command::Action pokeCommand(const std::vector<std::string>& words) {
+    expectWords(words, 4, "poke CHANNEL REG VALUE");
+    const unsigned channel = parseChannel(words[1]);
+    const auto reg = static_cast<std::uint8_t>(parseNumber(words[2], "register", 0xFF));
+    const auto value = static_cast<std::uint8_t>(parseNumber(words[3], "value", 0xFF));
+    return [=](LiuModel& model) { model.setReg(channel, reg, value); };
+}
+
+// A power glitch: every register back to 0 as the software reset leaves it,
+// the alarm status (which follows the line) and the waveform memory kept.
+Command::Action resetCommand(const std::vector<std::string>& words) {
+    expectWords(words, 1, "reset");
+    return [](LiuModel& model) {
+        for (unsigned channel = 0; channel < LiuModel::kChannels; ++channel) {
+            for (unsigned reg = 0; reg < 256; ++reg) {
+                if (reg != LiuModel::kAlarmStatusRegister && reg != LiuModel::kSampleDataRegister) {
+                    model.setReg(channel, static_cast<std::uint8_t>(reg), 0);
+                }
+            }
+        }
+    };
+}
+
 } // namespace
 
 Command Command::parse(std::string_view text) {
@@ -151,7 +175,14 @@ Command Command::parse(std::string_view text) {
     if (verb == "fail") {
         return Command(failCommand(words));
     }
-    throw CommandError("unknown command '" + verb + "' (expected alarm, status or fail)");
+    if (verb == "poke") {
+        return Command(pokeCommand(words));
+    }
+    if (verb == "reset") {
+        return Command(resetCommand(words));
+    }
+    throw CommandError("unknown command '" + verb +
+                       "' (expected alarm, status, fail, poke or reset)");
 }
 
 } // namespace liusim

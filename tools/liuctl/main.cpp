@@ -1,61 +1,68 @@
 // SPDX-License-Identifier: MIT
-// liuctl: the operator's tool for the 82V5088 LIU.  One process holds the
-// driver library for all of its commands, from -c strings, script files, or
-// an interactive shell.
-#include "Script.h"
-#include "Session.h"
+// liuctl: the operator's tool for the 82V5088 LIU.  Attached to liud (the
+// daemon that owns the chip) or standalone (the library in this process,
+// for bring-up without liud), it runs commands from -c strings, script
+// files, or an interactive shell.
+#include "LiudLink.h"
+#include "LocalChip.h"
+#include "Shell.h"
 
 #include "LiuTrace.h"
 
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 using namespace liuctl;
 
 namespace {
 
-void printUsage(std::FILE* stream) {
-    std::fprintf(stream,
-                 "Usage: %s [OPTIONS]\n"
-                 "Bring up and inspect an 82V5088 E1/T1/JT1 LIU through libliuDrv: one process\n"
-                 "holds the library and runs commands from -c, from script files or, without\n"
-                 "either, from stdin (an interactive shell when stdin is a terminal).\n"
-                 "\n"
-                 "Options:\n"
-                 "  -c, --command=COMMANDS  run COMMANDS (separated by ';' or newlines)\n"
-                 "  -f, --file=FILE         run the commands in FILE ('-' for stdin); '#' starts\n"
-                 "                          a comment\n"
-                 "  -i, --init=INOUT,PORTS  run 'init INOUT PORTS' before any other command\n"
-                 "  -j, --json              print one JSON object per line instead of tables\n"
-                 "  -k, --keep-going        go on after a failed command (exit status 1 or 2\n"
-                 "                          at the end all the same)\n"
-                 "  -x, --echo              print each command before running it\n"
-                 "  -v, --verbose           show the library's call traces on stderr; twice:\n"
-                 "                          detail traces too (register writes)\n"
-                 "  -h, --help              print this help and exit\n"
-                 "  -V, --version           print the version and exit\n"
-                 "\n"
-                 "-c and -f may be repeated and run in the order given.  The library resets the\n"
-                 "chip when it initialises, once per process: start with 'init' (or --init).\n"
-                 "Library errors are always shown on stderr; results are on stdout.\n"
-                 "\n",
-                 kProgram);
-    std::fputs(Session::helpText("").c_str(), stream);
-    std::fprintf(stream,
-                 "\nExit status: 0 success, 1 a command failed (the library refused or the\n"
-                 "chip did not answer), 2 usage error (bad option, command or word).\n");
-}
-
-[[noreturn]] void usageError(const std::string& message) {
-    printError(message);
-    std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
-    std::exit(kExitUsage);
+std::string usageText() {
+    std::string text =
+        "Usage: liuctl [OPTIONS]\n"
+        "Bring up and inspect an 82V5088 E1/T1/JT1 LIU: attached to liud, the daemon that\n"
+        "owns the chip, or standalone with libliuDrv in this process.  Commands come from\n"
+        "-c, from script files or, without either, from stdin (an interactive shell when\n"
+        "stdin is a terminal).\n"
+        "\n"
+        "Options:\n"
+        "  -C, --connect=PATH      attach to the liud listening at PATH\n"
+        "  -S, --standalone        run the library in liuctl (no liud): 'init' resets the\n"
+        "                          chip\n"
+        "  -c, --command=COMMANDS  run COMMANDS (separated by ';' or newlines)\n"
+        "  -f, --file=FILE         run the commands in FILE ('-' for stdin); '#' starts\n"
+        "                          a comment\n"
+        "  -i, --init=INOUT,PORTS  run 'init INOUT PORTS' before any other command\n"
+        "  -j, --json              print one JSON object per line, errors and help too\n"
+        "  -k, --keep-going        go on after a failed command (exit status 1 or 2\n"
+        "                          at the end all the same)\n"
+        "  -x, --echo              print each command before running it\n"
+        "  -v, --verbose           show the library's call traces on stderr; twice:\n"
+        "                          detail traces too (register writes); standalone only\n"
+        "  -h, --help              print this help and exit\n"
+        "  -V, --version           print the version and exit\n"
+        "\n"
+        "Without --connect or --standalone, liuctl attaches to liud at ";
+    text += kDefaultSocket;
+    text += " when that\n"
+            "socket exists, and runs standalone otherwise.  Attached, liuctl never\n"
+            "initialises the chip and liud refuses 'init'.  Standalone, the library resets\n"
+            "the chip when it initialises, once per process: start with 'init' (or --init).\n"
+            "-c and -f may be repeated and run in the order given.\n"
+            "\n";
+    text += liucmd::helpText("");
+    text += "\nExit status: 0 success, 1 a command failed (the library refused, the\n"
+            "chip did not answer, liud refused or is not there), 2 usage error (bad\n"
+            "option, command or word).\n";
+    return text;
 }
 
 struct Source {
@@ -82,19 +89,42 @@ bool readFile(const std::string& path, std::string& text) {
 
 int main(int argc, char** argv) {
     static const option kOptions[] = {
+        {"connect", required_argument, nullptr, 'C'}, {"standalone", no_argument, nullptr, 'S'},
         {"command", required_argument, nullptr, 'c'}, {"file", required_argument, nullptr, 'f'},
         {"init", required_argument, nullptr, 'i'},    {"json", no_argument, nullptr, 'j'},
         {"keep-going", no_argument, nullptr, 'k'},    {"echo", no_argument, nullptr, 'x'},
         {"verbose", no_argument, nullptr, 'v'},       {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0}};
+    // --json decides how everything is printed, errors of earlier options too.
+    bool json = false;
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        json = json || std::strcmp(argv[i], "--json") == 0 || std::strcmp(argv[i], "-j") == 0;
+    }
+    const Printer printer(json);
+    auto usageError = [&](const std::string& message) {
+        printer.error(message, liucmd::kExitUsage);
+        if (!json) {
+            std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
+        }
+        std::exit(liucmd::kExitUsage);
+    };
+
     std::vector<Source> sources;
     std::string init;
+    std::string connectPath;
+    bool standalone = false;
     RunOptions options;
     int verbose = 0;
     opterr = 0;
     int option = 0;
-    while ((option = getopt_long(argc, argv, ":c:f:i:jkxvhV", kOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, ":C:Sc:f:i:jkxvhV", kOptions, nullptr)) != -1) {
         switch (option) {
+        case 'C':
+            connectPath = optarg;
+            break;
+        case 'S':
+            standalone = true;
+            break;
         case 'c':
             sources.push_back({Source::Text, optarg});
             break;
@@ -105,7 +135,6 @@ int main(int argc, char** argv) {
             init = optarg;
             break;
         case 'j':
-            options.json = true;
             break;
         case 'k':
             options.keepGoing = true;
@@ -117,13 +146,22 @@ int main(int argc, char** argv) {
             ++verbose;
             break;
         case 'h':
-            printUsage(stdout);
-            return kExitSuccess;
+            if (json) {
+                printer.result({{"ok", true}, {"command", "--help"}, {"usage", usageText()}});
+            } else {
+                std::fputs(usageText().c_str(), stdout);
+            }
+            return liucmd::kExitSuccess;
         case 'V':
-            std::printf("%s %s\n", kProgram, LIUCTL_VERSION);
-            return kExitSuccess;
+            if (json) {
+                printer.result({{"ok", true}, {"command", "--version"}, {"version", LIU_VERSION}});
+            } else {
+                std::printf("%s %s\n", kProgram, LIU_VERSION);
+            }
+            return liucmd::kExitSuccess;
         case ':':
             usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
+            break;
         default:
             usageError(std::string("unknown option '") + argv[optind - 1] + "'");
         }
@@ -131,6 +169,9 @@ int main(int argc, char** argv) {
     if (optind < argc) {
         usageError(std::string("unexpected argument '") + argv[optind] +
                    "' (commands go into -c or -f)");
+    }
+    if (standalone && !connectPath.empty()) {
+        usageError("--connect and --standalone exclude each other");
     }
     std::vector<std::string> initWords;
     if (!init.empty()) {
@@ -144,18 +185,34 @@ int main(int argc, char** argv) {
     liuTrace_setLevel(verbose == 0   ? LIU_TRACE_SHOW_ERRORS
                       : verbose == 1 ? LIU_TRACE_SHOW_CALLS
                                      : LIU_TRACE_SHOW_DETAILS);
-    Session session{Output(options.json)};
+    interrupts::install();
+    struct stat socketStat {};
+    if (connectPath.empty() && !standalone && stat(kDefaultSocket, &socketStat) == 0) {
+        connectPath = kDefaultSocket;
+    }
+    std::unique_ptr<Runner> runner;
+    if (connectPath.empty()) {
+        runner = std::make_unique<LocalChip>(printer);
+    } else {
+        try {
+            runner = std::make_unique<LiudLink>(connectPath, printer);
+        } catch (const liucmd::CommandError& error) {
+            printer.error(error.what(), error.status());
+            return error.status();
+        }
+    }
+
     bool quit = false;
-    int status = kExitSuccess;
+    int status = liucmd::kExitSuccess;
     if (!initWords.empty()) {
-        status = runCommands(session, {{initWords, 1}}, "", options, quit);
-        if (status != kExitSuccess && !options.keepGoing) {
+        status = runCommands(*runner, printer, {{initWords, 1}}, "", options, quit);
+        if (status != liucmd::kExitSuccess && !options.keepGoing) {
             return status;
         }
     }
     if (sources.empty()) {
         if (isatty(STDIN_FILENO) != 0) {
-            return std::max(status, runInteractive(session, options));
+            return std::max(status, runInteractive(*runner, printer));
         }
         sources.push_back({Source::File, "-"});
     }
@@ -167,8 +224,8 @@ int main(int argc, char** argv) {
         std::string where;
         if (source.kind == Source::File) {
             if (!readFile(source.value, text)) {
-                printError("cannot read '" + source.value + "'");
-                status = std::max(status, kExitFailure);
+                printer.error("cannot read '" + source.value + "'", liucmd::kExitFailure);
+                status = std::max(status, liucmd::kExitFailure);
                 if (options.keepGoing) {
                     continue;
                 }
@@ -176,19 +233,19 @@ int main(int argc, char** argv) {
             }
             where = source.value == "-" ? "stdin" : source.value;
         }
-        std::vector<ScriptCommand> commands;
+        std::vector<liucmd::ScriptCommand> commands;
         try {
-            commands = splitCommands(text);
-        } catch (const CommandError& error) {
-            printError((where.empty() ? "" : where + ": ") + error.what());
+            commands = liucmd::splitCommands(text);
+        } catch (const liucmd::CommandError& error) {
+            printer.error((where.empty() ? "" : where + ": ") + error.what(), error.status());
             status = std::max(status, error.status());
             if (options.keepGoing) {
                 continue;
             }
             return status;
         }
-        status = std::max(status, runCommands(session, commands, where, options, quit));
-        if (status != kExitSuccess && !options.keepGoing) {
+        status = std::max(status, runCommands(*runner, printer, commands, where, options, quit));
+        if (status != liucmd::kExitSuccess && !options.keepGoing) {
             return status;
         }
     }

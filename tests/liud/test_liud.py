@@ -1,0 +1,354 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""liud under liusim as a board runs it, one group of cases per process:
+    test_liud.py GROUP   (LIUSIM, LIUD, LIUCTL, DATA, EXAMPLE, SYSTEMD from ctest)
+Each group starts its own liud and judges it by its answers, its log, the
+chip's transfer log, its socket, metrics file and notifications."""
+import grp
+import json
+import os
+import re
+import signal
+import socket
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+
+LIUSIM, LIUD, LIUCTL, DATA = (os.environ[k] for k in ("LIUSIM", "LIUD", "LIUCTL", "DATA"))
+RESET = "W global 0x04 <- 0x01"
+
+
+def wait_for(condition, seconds=10.0, what="condition"):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, "timed out waiting for " + what
+        time.sleep(0.02)
+
+
+class Liud:
+    """liusim --log --ctl [--scenario] -- liud --config FILE --socket PATH"""
+
+    def __init__(self, config_text=None, config=None, scenario=None, env=None, wait=True):
+        self.dir = tempfile.mkdtemp(prefix="liud-test-")
+        self.path = lambda name: os.path.join(self.dir, name)
+        self.config = config or self.path("liud.conf")
+        if config_text is not None:
+            self.write_config(config_text)
+        self.socket, self.log, self.ctl_path = self.path("liud.sock"), self.path("log"), self.path("ctl")
+        command = [LIUSIM, "--log", self.log, "--ctl", self.ctl_path]
+        command += ["--scenario", scenario] if scenario else []
+        command += ["--", LIUD, "--config", self.config, "--socket", self.socket]
+        self.err = open(self.path("stderr"), "w+")
+        self.proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=self.err,
+                                     env={**os.environ, **(env or {})})
+        if wait:  # until liud's loop answers: the configuration is applied
+            wait_for(lambda: self.proc.poll() is not None or self.connectable(), what="liud's socket")
+            assert self.proc.poll() is None and self.request("echo")["ok"], self.stderr()
+
+    def write_config(self, text):
+        with open(self.config, "w") as file:
+            file.write(text)
+
+    def connectable(self):
+        try:
+            with socket.socket(socket.AF_UNIX) as probe:
+                probe.connect(self.socket)
+            return True
+        except OSError:
+            return False
+
+    def connect(self):
+        client = socket.socket(socket.AF_UNIX)
+        client.connect(self.socket)
+        client.settimeout(10)
+        return client
+
+    def request(self, line):
+        """One request on a fresh connection: the one JSON object answered."""
+        with self.connect() as client:
+            client.sendall(line.encode() + b"\n")
+            return json.loads(client.makefile("rb").readline())
+
+    def liuctl(self, *args):
+        return subprocess.run([LIUCTL, "--connect", self.socket, *args], capture_output=True,
+                              text=True, timeout=60)
+
+    def ctl(self, *words):
+        subprocess.run([LIUSIM, "ctl", self.ctl_path, *words], check=True)
+
+    def signal(self, number):
+        self.proc.send_signal(number)  # liusim passes it on to liud
+
+    def stop(self):
+        self.signal(signal.SIGTERM)
+        assert self.proc.wait(timeout=20) == 0, self.stderr()
+        assert not os.path.exists(self.socket), "socket left behind"
+
+    def stderr(self):
+        self.err.flush()
+        with open(self.path("stderr")) as file:
+            return file.read()
+
+    def log_lines(self, pattern):
+        return [line for line in self.stderr().splitlines() if re.search(pattern, line)]
+
+    def transfers(self):
+        with open(self.log) as file:
+            return [line.split(" ", 1)[1].rstrip("\n") for line in file]
+
+    def pid(self):
+        return self.request("status")["daemon"]["pid"]
+
+
+def show(liud, ports="all"):
+    result = liud.liuctl("-c", "show " + ports)
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+def expected(name):
+    with open(os.path.join(DATA, name)) as file:
+        return "".join(line for line in file if not line.startswith("#"))
+
+
+def config(*lines):
+    return "\n".join(("[global]", "inout = sym") + lines) + "\n"
+
+
+# ---- The groups -------------------------------------------------------------------
+
+def group_bringup():
+    """The example configuration: one reset, every port as configured."""
+    liud = Liud(config=os.environ["EXAMPLE"])
+    assert show(liud) == expected("bringup.expected"), show(liud)
+    status = liud.request("status")
+    assert status["ok"] and status["daemon"]["ports"] == 8
+    assert [p["chip"]["lineType"] for p in status["ports"]] == ["E1"] * 4 + ["T1"] * 4
+    assert [p["config"]["buildOut"] for p in status["ports"]] == [None] * 4 + [1, 1, 3, 3]
+    assert status["ports"][0]["config"]["circuit"] == "MUC-FRA 2M 0001"
+    assert status["ports"][4]["config"]["framing"] == "esf"
+    refclk = liud.request("read 0x07 global")
+    assert refclk["value"] == 4 << 3 | 0, refclk  # A from port 0, B from port 4
+    liud.stop()
+    transfers = liud.transfers()
+    assert transfers.count(RESET) == 1 and transfers[0] == RESET, transfers[:3]
+    assert liud.log_lines(r"^<[0-4]>") == [], liud.stderr()  # nothing failed, nothing differs
+
+
+def group_clients():
+    """Two liuctl clients watch while alarms come and go; liud refuses what is not its."""
+    liud = Liud(config=os.environ["EXAMPLE"])
+    watchers = [subprocess.Popen([LIUCTL, "--connect", liud.socket, "--json", "-c", "watch 2"],
+                                 stdout=subprocess.PIPE, text=True) for _ in range(2)]
+    wait_for(lambda: liud.request("status")["daemon"]["clients"] == 3, what="the watchers")
+    for change in ("2 los on", "6 ais on", "2 los off", "6 ais off"):
+        liud.ctl("alarm", *change.split())
+        time.sleep(0.3)
+    events = []
+    for watcher in watchers:
+        out, _ = watcher.communicate(timeout=30)
+        assert watcher.returncode == 0, out
+        lines = [json.loads(line) for line in out.splitlines()]
+        events.append([(e["port"], e["indication"], e["state"]) for e in lines if "event" in e])
+        assert lines[-1]["command"] == "watch" and not lines[-1]["interrupted"]
+    changes = [(2, "LOS", "active"), (6, "AIS", "active"), (2, "LOS", "cleared"), (6, "AIS", "cleared")]
+    assert events == [changes, changes], events
+    logged = [re.sub(r" \(.*\)$", "", line) for line in liud.log_lines("port [0-9]: [A-Z]+ ")]
+    assert logged == ["<4>port 2: LOS active", "<4>port 6: AIS active", "<5>port 2: LOS cleared",
+                      "<5>port 6: AIS cleared"], logged
+    poll = liud.request("poll")
+    assert poll["ports"][2]["LOS"] == "inactive" and poll["ports"][6]["AIS"] == "inactive", poll
+    refusals = {"init 2 8": "init: refused: liud brought the chip up",
+                "inout asym": "inout: refused: liud takes the input/output type",
+                "sleep 1": "sleep: a command of liuctl itself",
+                "set lbo 2 1": "lbo on port 2, an E1 port",
+                "set linetype 3-4 e1": "lbo on port 4, an E1 port",
+                "status 9": "status: bad port '9' (ports are 0..7)"}
+    for request, reason in refusals.items():
+        answer = liud.request(request)
+        assert not answer["ok"] and reason in answer["error"], answer
+        assert "ports" not in answer or request.startswith("init"), answer  # not one port done
+    # A line type applied again keeps the port's line code (the library clears it).
+    assert liud.request("set linetype 1 e1")["ok"]
+    assert liud.request("get linecode 1")["ports"][0]["value"] == 2
+    # ... and a build-out gets its port's line type first (the last one requested was E1).
+    assert liud.request("set lbo 5 3")["ports"][0]["readBack"]["templateCode"] == "T1"
+    assert liud.request("set linecode 5 2")["ok"]
+    assert liud.request("status 5")["ports"][0]["config"]["lineCode"] == 2
+    attached = liud.liuctl("-c", "poll; init sym 8")
+    assert attached.returncode == 1 and "liuctl: init: refused" in attached.stderr, attached
+    liud.stop()
+    assert liud.transfers().count(RESET) == 1
+
+
+def group_badconfig():
+    """Each kind of mistake: its FILE:LINE: reason, exit status 2, no transfer."""
+    cases = expected("bad-configs.txt").split("=== ")[1:]
+    assert len(cases) >= 15
+    for case in cases:
+        name, text = case.split("\n", 1)
+        text, _, reason = text.rpartition("=> ")
+        liud = Liud(config_text=text, wait=False)
+        assert liud.proc.wait(timeout=20) == 2, (name, liud.stderr())
+        assert liud.stderr() == "".join(f"{liud.config}:{line}\n" for line in reason.splitlines()), (
+            name, liud.stderr())
+        assert liud.transfers() == [], name
+
+
+def group_reload():
+    """SIGHUP applies what changed and nothing else; a bad file changes nothing."""
+    base = ("[port 0-3]", "txpower = up", "[port 1]", "linetype = t1", "lbo = 2")
+    liud = Liud(config_text=config("ports = 4", "audit_interval = off", *base))
+    before = show(liud)
+    marker = liud.request("read 0x04 global")["value"]
+    liud.write_config(config("ports = 4", "audit_interval = off", "refclk_b = 3", *base,
+                             "linecode = 2", "[port 2]", "remoteloop = on"))
+    liud.signal(signal.SIGHUP)
+    wait_for(lambda: liud.log_lines("reloaded"), what="the reload")
+    writes = [t for t in liud.transfers()[liud.transfers().index("R global 0x04 -> 0x00"):]
+              if t.startswith("W")]
+    assert writes == expected("reload.expected").splitlines(), writes
+    after = show(liud)
+    liud.write_config(config("ports = 4", "[port 9]", "txpower = up"))
+    liud.signal(signal.SIGHUP)
+    wait_for(lambda: liud.log_lines("running configuration stays"), what="the refusal")
+    assert liud.log_lines("reload refused: .*:4: port 9 out of range") != [], liud.stderr()
+    assert show(liud) == after != before
+    liud.write_config(config("ports = 5"))
+    liud.signal(signal.SIGHUP)
+    wait_for(lambda: len(liud.log_lines("running configuration stays")) == 2, what="the refusal")
+    assert liud.log_lines(r":3: ports: the port count cannot change") != []
+    liud.stop()
+    assert liud.transfers().count(RESET) == 1
+
+
+def group_socket():
+    """The socket's mode and group; a live socket is not taken over."""
+    mine = [g for g in grp.getgrall() if os.getuid() == 0 or g.gr_gid in os.getgroups()]
+    group = next((g for g in mine if g.gr_gid != os.getgid()), grp.getgrgid(os.getgid()))
+    liud = Liud(config_text=config("socket_mode = 0640", "socket_group = " + group.gr_name))
+    info = os.stat(liud.socket)
+    assert stat.S_IMODE(info.st_mode) == 0o640 and info.st_gid == group.gr_gid, info
+    second = subprocess.run([LIUD, "--config", liud.config, "--socket", liud.socket],
+                            capture_output=True, text=True, timeout=20)
+    assert second.returncode == 1 and "another process listens there" in second.stderr, second
+    liud.stop()
+
+
+def group_garbage():
+    """Garbage, an endless line, a client gone mid-command: an error or a drop, nothing more."""
+    liud = Liud(config_text=config())
+    polls = liud.request("status")["daemon"]["polls"]
+    bystander = liud.connect()
+    answers = bystander.makefile("rb")
+    for line, error in ((b"\xff\xfe garbage \x00", "unknown command"), (b"", "empty request"),
+                        (b"echo 'open", "unterminated quote"), (b"poll; poll", "one command a line")):
+        with liud.connect() as client:
+            client.sendall(line + b"\n")
+            answer = json.loads(client.makefile("rb").readline())
+            assert not answer["ok"] and error in answer["error"], answer
+    with liud.connect() as client:
+        client.sendall(b"x" * 5000)
+        answer = json.loads(client.makefile("rb").readline())
+        assert "request longer than 4096 bytes" in answer["error"], answer
+        assert client.recv(1) == b"", "the client is not dropped"
+    with liud.connect() as client:
+        client.sendall(b"show")  # no newline: gone mid-command
+    bystander.sendall(b"echo still here\n")
+    assert json.loads(answers.readline())["text"] == "still here"
+    time.sleep(0.3)
+    assert liud.request("status")["daemon"]["polls"] > polls + 1
+    liud.stop()
+
+
+def group_notify():
+    """READY, RELOADING, WATCHDOG and STOPPING reach a test NOTIFY_SOCKET."""
+    if os.environ.get("SYSTEMD") != "ON":
+        sys.exit(77)  # built without libsystemd
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, "notify")
+        with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as notify:
+            notify.bind(path)
+            notify.settimeout(10)
+            liud = Liud(config_text=config(), env={"NOTIFY_SOCKET": path, "WATCHDOG_USEC": "200000"})
+            seen = set()
+            def expect(name):
+                while name not in seen:
+                    seen.update(line.split("=")[0] for line in notify.recv(4096).decode().splitlines())
+            expect("READY")
+            expect("WATCHDOG")
+            liud.signal(signal.SIGHUP)
+            expect("RELOADING")
+            liud.stop()
+            expect("STOPPING")
+
+
+def group_metrics():
+    """The metrics file: promtool accepts it, an alarm shows within a poll, down at the end."""
+    with tempfile.TemporaryDirectory() as directory:
+        metrics = os.path.join(directory, "liud.prom")
+        liud = Liud(config_text=config("metrics = " + metrics))
+        liud.ctl("alarm", "2", "los", "on")
+        text = lambda: open(metrics).read()
+        wait_for(lambda: 'liud_alarm_active{port="2",indication="LOS"} 1' in text(), what="LOS")
+        assert 'liud_alarm_changes_total{port="2",indication="LOS"} 1' in text()
+        check = subprocess.run(["promtool", "check", "metrics"], input=text(), text=True,
+                               capture_output=True)
+        assert check.returncode == 0, check.stdout + check.stderr
+        liud.stop()
+        assert "liud_up 0" in text() and os.listdir(directory) == ["liud.prom"]
+
+
+def group_drift():
+    """A register changed behind liud's back and a power glitch: found by the audit, repaired."""
+    with open(os.environ["EXAMPLE"]) as example:
+        liud = Liud(config_text=example.read().replace("audit_interval = 60s", "audit_interval = 300ms"))
+    good = show(liud)
+    liud.ctl("poke", "4", "0x2b", "0xff")
+    wait_for(lambda: liud.log_lines("audit: port 4 repaired"), what="the repair of port 4")
+    assert show(liud) == good
+    liud.ctl("reset")
+    wait_for(lambda: len(liud.log_lines("repaired")) == 9, what="the repair of every port")
+    assert show(liud) == good and liud.request("read 0x07 global")["value"] == 4 << 3
+    assert len(liud.log_lines("drifted")) == 9 and liud.log_lines("still not") == []
+    liud.stop()
+    assert liud.transfers().count(RESET) == 1
+
+
+def group_stress():
+    """1000 clients come and go, some mid-command: descriptors and memory stay flat."""
+    # A sanitizer build holds freed memory in quarantine: let it reuse it at once.
+    asan = os.environ.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0"
+    liud = Liud(config_text=config(), env={"ASAN_OPTIONS": asan})
+    pid = liud.pid()
+    def usage():
+        with open(f"/proc/{pid}/status") as file:
+            rss = int(re.search(r"VmRSS:\s+(\d+)", file.read()).group(1))
+        return len(os.listdir(f"/proc/{pid}/fd")), rss
+    def clients(count):
+        for start in range(0, count, 50):
+            batch = [liud.connect() for _ in range(50)]
+            for number, client in enumerate(batch, start):
+                kind = number % 4
+                if kind == 0:
+                    client.sendall(b"poll\n")
+                    assert json.loads(client.makefile("rb").readline())["ok"]
+                elif kind == 1:
+                    client.sendall(b"status 0")  # gone mid-command
+                elif kind == 2:
+                    client.sendall(b"show 0\nstatus 0\npoll\n")  # gone without reading
+            for client in batch:
+                client.close()
+    clients(200)  # warm-up: allocator pools, history of the first clients
+    time.sleep(0.5)
+    fds, rss = usage()
+    clients(1000)
+    wait_for(lambda: usage()[0] == fds, what="the clients' descriptors to close")
+    assert usage()[1] - rss < 512, (rss, usage())
+    liud.stop()
+
+
+if __name__ == "__main__":
+    globals()["group_" + sys.argv[1]]()

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+// LocalChip: liuctl standalone, the driver library in liuctl's own process
+// (bring-up without liud).  It keeps what must outlive a command: the alarm
+// table of the last poll.
+#pragma once
+
+#include "Runner.h"
+
+#include <optional>
+
+namespace liuctl {
+
+class LocalChip : public liucmd::Context, public Runner {
+  public:
+    explicit LocalChip(const Printer& printer) : printer_(printer) {}
+
+    // Runner
+    Json run(const std::vector<std::string>& words) override;
+    unsigned portCount() const override;
+
+    // Context
+    int init(const liucmd::Args& args, int inoutType, int ports) override;
+    void setInOut(const liucmd::Args& args, int inoutType) override;
+    int configure(const liucmd::Args& args, const liucmd::Setting& setting, std::uint16_t port,
+                  int value) override;
+    int setRefClock(const liucmd::Args& args, bool outputA, std::uint16_t port) override;
+    const liucmd::AlarmSnapshot* lastPoll() const override;
+    const liucmd::AlarmSnapshot& poll(const liucmd::Args& args) override;
+    void watch(const liucmd::Args& args, double seconds, Json& result) override;
+    void status(const liucmd::Args& args, const std::vector<std::uint16_t>& ports,
+                Json& result) override;
+    bool interrupted() const override { return interrupts::interrupted != 0; }
+
+  private:
+    const Printer& printer_;
+    std::optional<liucmd::AlarmSnapshot> lastPoll_;
+};
+
+} // namespace liuctl

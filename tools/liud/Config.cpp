@@ -1,0 +1,469 @@
+// SPDX-License-Identifier: MIT
+#include "Config.h"
+
+#include "Words.h"
+
+#include "LiuDrv.h"
+
+#include <ini.h>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace liud {
+
+namespace {
+
+using liucmd::Setting;
+
+const std::vector<std::string_view> kE1Framings = {"none", "crc4", "mf", "crc4-mf"};
+const std::vector<std::string_view> kT1Framings = {"esf", "d4", "none"};
+const std::vector<std::string_view> kGlobalKeys = {
+    "inout",    "ports",  "poll_interval", "audit_interval", "refclk_a",
+    "refclk_b", "socket", "socket_mode",   "socket_group",   "metrics"};
+
+std::string trim(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// A section header: [global], [port N] or [port N-M].
+struct Section {
+    enum Kind { Global, Ports, Unknown } kind = Unknown;
+    unsigned first = 0;
+    unsigned last = 0;
+};
+
+Section parseSection(const std::string& header) {
+    const std::string name = liucmd::lowerCase(header);
+    Section section;
+    if (name == "global") {
+        section.kind = Section::Global;
+        return section;
+    }
+    if (!name.starts_with("port ")) {
+        return section;
+    }
+    const std::string range = trim(name.substr(5));
+    const std::size_t dash = range.find('-');
+    long first = 0;
+    long last = 0;
+    const bool ok = dash == std::string::npos
+                        ? liucmd::parseNumber(range, 0, 255, first) && (last = first, true)
+                        : liucmd::parseNumber(range.substr(0, dash), 0, 255, first) &&
+                              liucmd::parseNumber(range.substr(dash + 1), first, 255, last);
+    if (ok) {
+        section = {Section::Ports, static_cast<unsigned>(first), static_cast<unsigned>(last)};
+    }
+    return section;
+}
+
+// "100ms", "2s", "1.5s", "1min"
+bool parseDuration(const std::string& text, std::chrono::milliseconds& value) {
+    char* end = nullptr;
+    const double number = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || !std::isfinite(number) || number < 0 || text[0] == '-') {
+        return false;
+    }
+    const std::string unit = end;
+    const double scale = unit == "ms" ? 1 : unit == "s" ? 1000 : unit == "min" ? 60000 : -1;
+    if (scale < 0 || number * scale > 86400000.0) {
+        return false;
+    }
+    value = std::chrono::milliseconds(static_cast<long long>(std::llround(number * scale)));
+    return true;
+}
+
+// Reads the file for inih line by line, counting lines (for the errors),
+// noting section headers (inih reports no section without keys) and lines
+// too long for inih.
+struct Reader {
+    std::string text;
+    std::size_t position = 0;
+    int line = 0;
+    std::vector<std::pair<int, std::string>> sections;
+    std::vector<int> longLines;
+};
+
+char* readLine(char* buffer, int size, void* stream) {
+    auto& reader = *static_cast<Reader*>(stream);
+    if (reader.position >= reader.text.size()) {
+        return nullptr;
+    }
+    std::size_t end = reader.text.find('\n', reader.position);
+    end = end == std::string::npos ? reader.text.size() : end;
+    std::string line = reader.text.substr(reader.position, end - reader.position);
+    reader.position = end + 1;
+    ++reader.line;
+    if (line.size() + 2 > static_cast<std::size_t>(size)) {
+        reader.longLines.push_back(reader.line);
+        line.clear(); // parsed as a blank line; the error says why
+    }
+    const std::string trimmed = trim(line);
+    if (trimmed.starts_with('[') && trimmed.find(']') != std::string::npos) {
+        reader.sections.emplace_back(reader.line, trim(trimmed.substr(1, trimmed.find(']') - 1)));
+    }
+    std::memcpy(buffer, line.c_str(), line.size() + 1);
+    return buffer;
+}
+
+class Parser {
+  public:
+    explicit Parser(Config& config) : config_(config) {}
+
+    void key(int line, const std::string& sectionName, const std::string& key,
+             const std::string& value) {
+        if (sectionName.empty()) {
+            error(line, "'" + key + "' outside a section ([global] or [port N])");
+            return;
+        }
+        const Section section = parseSection(sectionName);
+        if (section.kind == Section::Global) {
+            globalKey(line, key, value);
+        } else if (section.kind == Section::Ports) {
+            portKey(line, section, sectionName, key, value);
+        } // an unknown section is reported once, at its header
+    }
+
+    void sections(const std::vector<std::pair<int, std::string>>& headers) {
+        for (const auto& [line, name] : headers) {
+            const Section section = parseSection(name);
+            if (section.kind == Section::Unknown) {
+                error(line,
+                      "unknown section [" + name + "] (expected [global], [port N] or [port N-M])");
+            } else if (section.kind == Section::Ports) {
+                portSections_.emplace_back(line, section);
+            }
+            if (section.kind == Section::Global && globalLine_ == 0) {
+                globalLine_ = line;
+            }
+        }
+    }
+
+    // The checks that need the whole file: the port count, the interface.
+    void finish() {
+        if (inoutLine_ == 0) {
+            error(std::max(globalLine_, 1), "inout missing: [global] must say asym or sym");
+        }
+        for (const auto& [line, section] : portSections_) {
+            if (section.last >= config_.ports) {
+                error(line, "port " + std::to_string(section.last) +
+                                " out of range (ports = " + std::to_string(config_.ports) +
+                                ": 0.." + std::to_string(config_.ports - 1) + ")");
+            }
+        }
+        for (std::size_t output = 0; output < 2; ++output) {
+            const auto& port = config_.refClocks[output];
+            if (port && *port >= config_.ports) {
+                error(refClockLines_[output],
+                      std::string("refclk_") + (output == 0 ? "a" : "b") + ": port " +
+                          std::to_string(*port) +
+                          " out of range (ports = " + std::to_string(config_.ports) + ")");
+            }
+        }
+        if (inoutLine_ != 0) {
+            for (unsigned port = 0; port < config_.ports; ++port) {
+                for (auto& problem : checkPort(config_, port)) {
+                    errors_.push_back(std::move(problem));
+                }
+            }
+        }
+    }
+
+    std::vector<ConfigError> errors_;
+
+  private:
+    void error(int line, std::string reason) { errors_.push_back({line, std::move(reason)}); }
+
+    // False (and an error) when key was given before in this scope.
+    bool once(int line, const std::string& scope, const std::string& key) {
+        const auto [where, fresh] = seen_.emplace(scope + "/" + key, line);
+        if (!fresh) {
+            error(line, key + (scope == "global" ? "" : " for " + scope) + " already set at line " +
+                            std::to_string(where->second));
+        }
+        return fresh;
+    }
+
+    void bad(int line, const std::string& key, const std::string& value, const std::string& hint) {
+        error(line, "bad " + key + " '" + value + "' (" + hint + ")");
+    }
+
+    void globalKey(int line, const std::string& key, const std::string& value) {
+        if (liucmd::findChoice(key, kGlobalKeys) == kGlobalKeys.size()) {
+            error(line, "unknown key '" + key + "' in [global] (" +
+                            liucmd::choiceList(kGlobalKeys) + ")");
+            return;
+        }
+        if (!once(line, "global", key)) {
+            return;
+        }
+        long number = 0;
+        if (key == "inout") {
+            const std::size_t which = liucmd::findChoice(value, {"asym", "sym"});
+            if (which == 2) {
+                bad(line, key, value, "asym or sym");
+                return;
+            }
+            config_.inout = which == 0 ? LIUDRV_INOUT_ASYMMETRICAL : LIUDRV_INOUT_SYMMETRICAL;
+            config_.inoutLine = inoutLine_ = line;
+        } else if (key == "ports") {
+            if (!liucmd::parseNumber(value, 1, kMaxPorts, number)) {
+                bad(line, key, value, "1..8: the LIU has 8 ports");
+                return;
+            }
+            config_.ports = static_cast<unsigned>(number);
+            config_.portsLine = line;
+        } else if (key == "poll_interval" || key == "audit_interval") {
+            std::chrono::milliseconds interval{};
+            const bool poll = key == "poll_interval";
+            const bool off = !poll && (value == "off" || value == "0");
+            if (!off && (!parseDuration(value, interval) ||
+                         interval < (poll ? std::chrono::milliseconds(10)
+                                          : std::chrono::milliseconds(100)))) {
+                bad(line, key, value,
+                    poll ? "10ms or more, e.g. 100ms or 1s" : "100ms or more, e.g. 60s, or off");
+                return;
+            }
+            (poll ? config_.pollInterval : config_.auditInterval) = interval;
+        } else if (key == "refclk_a" || key == "refclk_b") {
+            if (!liucmd::parseNumber(value, 0, 7, number)) {
+                bad(line, key, value, "a port 0..7");
+                return;
+            }
+            const std::size_t output = key == "refclk_a" ? 0 : 1;
+            config_.refClocks[output] = static_cast<unsigned>(number);
+            refClockLines_[output] = line;
+        } else if (key == "socket") {
+            if (!value.starts_with('/') || value.size() >= sizeof(sockaddr_un::sun_path)) {
+                bad(line, key, value, "an absolute path of at most 107 bytes");
+                return;
+            }
+            config_.socketPath = value;
+            config_.socketLine = line;
+        } else if (key == "socket_mode") {
+            char* end = nullptr;
+            const unsigned long mode = std::strtoul(value.c_str(), &end, 8);
+            if (value.empty() || *end != '\0' || mode > 0777) {
+                bad(line, key, value, "octal permissions, e.g. 0660");
+                return;
+            }
+            config_.socketMode = static_cast<mode_t>(mode);
+        } else if (key == "socket_group") {
+            const group* entry = getgrnam(value.c_str());
+            if (entry == nullptr && liucmd::parseNumber(value, 0, 0x7FFFFFFF, number)) {
+                config_.socketGroup = static_cast<gid_t>(number);
+            } else if (entry == nullptr) {
+                error(line, "unknown group '" + value + "' for socket_group");
+            } else {
+                config_.socketGroup = entry->gr_gid;
+            }
+        } else if (key == "metrics") {
+            const std::string directory = value.substr(0, value.rfind('/') + 1);
+            struct stat info {};
+            if (!value.starts_with('/') || value.ends_with('/')) {
+                bad(line, key, value, "an absolute file path");
+            } else if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+                error(line, "metrics: no directory " + directory);
+            } else {
+                config_.metricsPath = value;
+            }
+        }
+    }
+
+    void portKey(int line, const Section& section, const std::string& name, const std::string& key,
+                 const std::string& value) {
+        const Setting* setting = liucmd::findSetting(key);
+        if (setting == nullptr && key != "framing" && key != "circuit") {
+            error(line, "unknown key '" + key + "' in [" + name + "] (" +
+                            liucmd::choiceList(liucmd::settingNames()) + ", framing or circuit)");
+            return;
+        }
+        int code = 0;
+        if (setting != nullptr && !liucmd::settingValue(*setting, value, code)) {
+            bad(line, key, value, liucmd::choiceList(setting->words));
+            return;
+        }
+        if (key == "circuit" &&
+            (value.size() > 255 || std::any_of(value.begin(), value.end(), [](char c) {
+                 return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+             }))) {
+            bad(line, key, value, "printable text of at most 255 bytes");
+            return;
+        }
+        if (key == "framing" && liucmd::findChoice(value, kE1Framings) == kE1Framings.size() &&
+            liucmd::findChoice(value, kT1Framings) == kT1Framings.size()) {
+            bad(line, key, value, "E1: none, crc4, mf or crc4-mf; T1 and JT1: esf, d4 or none");
+            return;
+        }
+        for (unsigned port = section.first; port <= section.last && port < kMaxPorts; ++port) {
+            if (!once(line, "port " + std::to_string(port), key)) {
+                return; // one error for the section line is enough
+            }
+        }
+        if (config_.portConfigs.size() < kMaxPorts) {
+            config_.portConfigs.resize(kMaxPorts);
+        }
+        for (unsigned port = section.first; port <= section.last && port < kMaxPorts; ++port) {
+            PortConfig& target = config_.portConfigs[port];
+            if (setting != nullptr) {
+                target.explicitly[static_cast<std::size_t>(setting->id)] = code;
+                target.lines[static_cast<std::size_t>(setting->id)] = line;
+            } else if (key == "framing") {
+                target.framing = liucmd::lowerCase(value);
+                target.framingLine = line;
+            } else {
+                target.circuit = value;
+            }
+        }
+    }
+
+    Config& config_;
+    std::map<std::string, int> seen_;
+    std::vector<std::pair<int, Section>> portSections_;
+    int inoutLine_ = 0;
+    int globalLine_ = 0;
+    std::array<int, 2> refClockLines_{};
+};
+
+int handleKey(void* user, const char* section, const char* name, const char* value) {
+    auto& [parser, reader] = *static_cast<std::pair<Parser*, Reader*>*>(user);
+    parser->key(reader->line, section, liucmd::lowerCase(name), value);
+    return 1;
+}
+
+} // namespace
+
+std::string located(const std::string& path, const ConfigError& error) {
+    std::string text = path;
+    if (error.line > 0) {
+        text += ':';
+        text += std::to_string(error.line);
+    }
+    return text + ": " + error.reason;
+}
+
+BadConfig::BadConfig(const std::string& path, std::vector<ConfigError> errors)
+    : std::runtime_error([&] {
+          std::string text;
+          for (const auto& error : errors) {
+              text += located(path, error) + "\n";
+          }
+          return text;
+      }()),
+      errors_(std::move(errors)) {}
+
+int PortConfig::value(SettingId id) const {
+    static constexpr int kDefaults[kSettingCount] = {
+        LIUDRV_LINE_TYPE_E1, LIUDRV_LINE_CODE_1, 0, 0, LIUDRV_HAUL_2, 0, 0, 0, 0, 0};
+    const auto index = static_cast<std::size_t>(id);
+    return explicitly[index].value_or(kDefaults[index]);
+}
+
+std::string inoutWord(int inout) {
+    return inout == LIUDRV_INOUT_ASYMMETRICAL ? "asymmetrical" : "symmetrical";
+}
+
+std::vector<ConfigError> checkPort(const Config& config, unsigned port) {
+    std::vector<ConfigError> errors;
+    const PortConfig& ports = config.portConfigs[port];
+    const std::string where = "port " + std::to_string(port);
+    const int lineType = ports.value(SettingId::LineType);
+    if (lineType != LIUDRV_LINE_TYPE_E1 && config.inout == LIUDRV_INOUT_ASYMMETRICAL) {
+        errors.push_back({ports.line(SettingId::LineType),
+                          "linetype " +
+                              liucmd::lowerCase(liucmd::shownValue(
+                                  liucmd::setting(SettingId::LineType), lineType)) +
+                              " on " + where +
+                              " needs the symmetrical interface (inout = sym): an asymmetrical "
+                              "interface carries E1 only"});
+    }
+    for (const SettingId id : {SettingId::BuildOut, SettingId::LineLength}) {
+        if (ports.has(id) && lineType == LIUDRV_LINE_TYPE_E1) {
+            errors.push_back({ports.line(id), std::string(liucmd::setting(id).name) + " on " +
+                                                  where +
+                                                  ", an E1 port: build-out and line length are "
+                                                  "for T1 and JT1 lines"});
+        }
+    }
+    if (ports.has(SettingId::BuildOut) && ports.has(SettingId::LineLength)) {
+        errors.push_back(
+            {std::max(ports.line(SettingId::BuildOut), ports.line(SettingId::LineLength)),
+             where + " has both lbo (line " + std::to_string(ports.line(SettingId::BuildOut)) +
+                 ") and linelen (line " + std::to_string(ports.line(SettingId::LineLength)) +
+                 "): a port takes one of them"});
+    }
+    if (ports.framing) {
+        const bool e1 = lineType == LIUDRV_LINE_TYPE_E1;
+        const auto& framings = e1 ? kE1Framings : kT1Framings;
+        if (liucmd::findChoice(*ports.framing, framings) == framings.size()) {
+            errors.push_back({ports.framingLine, "framing " + *ports.framing + " on " + where +
+                                                     ", an " + (e1 ? "E1" : "T1/JT1") + " port (" +
+                                                     liucmd::choiceList(framings) + ")"});
+        }
+    }
+    return errors;
+}
+
+std::vector<ConfigError> reloadRefusals(const Config& running, const Config& next) {
+    std::vector<ConfigError> refusals;
+    if (next.ports != running.ports) {
+        refusals.push_back({next.portsLine, "ports: the port count cannot change while liud runs "
+                                            "(liud brings the chip up once: restart it)"});
+    }
+    if (next.socketPath != running.socketPath) {
+        refusals.push_back({next.socketLine,
+                            "socket: the control socket cannot move while liud runs (restart it)"});
+    }
+    return refusals;
+}
+
+Config loadConfig(const std::string& path) {
+    Config config;
+    config.path = path;
+    Reader reader;
+    std::ifstream file(path);
+    if (!file) {
+        throw BadConfig(path, {{0, std::string("cannot read the file: ") + std::strerror(errno)}});
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    reader.text = content.str();
+
+    config.portConfigs.resize(kMaxPorts);
+    Parser parser(config);
+    std::pair<Parser*, Reader*> user{&parser, &reader};
+    // Indented lines are keys of their own, never a continuation of the one before.
+    ini_allow_multiline = false;
+    const int syntax = ini_parse_stream(readLine, &reader, handleKey, &user);
+    if (syntax > 0) {
+        parser.errors_.push_back({syntax, "syntax error: expected [section] or key = value"});
+    }
+    for (const int line : reader.longLines) {
+        parser.errors_.push_back({line, "line longer than 200 characters"});
+    }
+    parser.sections(reader.sections);
+    parser.finish();
+    config.portConfigs.resize(config.ports);
+    auto errors = std::move(parser.errors_);
+    if (!errors.empty()) {
+        std::stable_sort(errors.begin(), errors.end(),
+                         [](const auto& a, const auto& b) { return a.line < b.line; });
+        throw BadConfig(path, std::move(errors));
+    }
+    return config;
+}
+
+} // namespace liud

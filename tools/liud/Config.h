@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+// liud's configuration: the INI file (read with libinih) and what it asks
+// for, checked whole before liud touches the chip.  Every mistake has its
+// own reason and the line it is on; nothing of a bad file is applied.
+#pragma once
+
+#include "Settings.h"
+
+#include <sys/types.h>
+
+#include <array>
+#include <bitset>
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace liud {
+
+using liucmd::kSettingCount;
+using liucmd::SettingId;
+using SettingMask = std::bitset<kSettingCount>;
+
+inline constexpr const char* kDefaultSocket = "/run/liud/liud.sock";
+inline constexpr unsigned kMaxPorts = 8;
+
+// One mistake: the line it is on (0 when it is about no line) and why.
+struct ConfigError {
+    int line;
+    std::string reason;
+};
+
+// "FILE:LINE: reason" ("FILE: reason" for line 0).
+std::string located(const std::string& path, const ConfigError& error);
+
+// A configuration that cannot be used; what() is every error as
+// "FILE:LINE: reason", one a line.
+class BadConfig : public std::runtime_error {
+  public:
+    BadConfig(const std::string& path, std::vector<ConfigError> errors);
+    const std::vector<ConfigError>& errors() const { return errors_; }
+
+  private:
+    std::vector<ConfigError> errors_;
+};
+
+// What one port is configured to be.  Settings not given keep what the
+// library's start-up gives every port: E1, line code 1, haul 2, no loopback,
+// transmitter and receiver down.
+struct PortConfig {
+    std::array<std::optional<int>, kSettingCount> explicitly{};
+    std::array<int, kSettingCount> lines{}; // where each was given
+    std::optional<std::string> framing;     // none, crc4, mf, crc4-mf / esf, d4, none
+    std::string circuit;                    // circuit identifier
+    int framingLine = 0;
+
+    // The value in force: given, or the start-up default (0: no build-out
+    // or line length).
+    int value(SettingId id) const;
+    bool has(SettingId id) const { return explicitly[static_cast<std::size_t>(id)].has_value(); }
+    int line(SettingId id) const { return lines[static_cast<std::size_t>(id)]; }
+};
+
+struct Config {
+    std::string path;
+    int inout = 0;
+    unsigned ports = kMaxPorts;
+    std::chrono::milliseconds pollInterval{100};
+    std::chrono::milliseconds auditInterval{60000};     // 0: no audit
+    std::array<std::optional<unsigned>, 2> refClocks{}; // outputs A and B
+    std::string socketPath = kDefaultSocket;
+    mode_t socketMode = 0660;
+    std::optional<gid_t> socketGroup;
+    std::string metricsPath; // empty: no metrics file
+    std::vector<PortConfig> portConfigs;
+
+    // Lines of the global keys a reload must not change.
+    int portsLine = 0;
+    int socketLine = 0;
+    int inoutLine = 0;
+};
+
+// Reads and checks the whole file.  Throws BadConfig.
+Config loadConfig(const std::string& path);
+
+// Why port's configuration cannot stand on config's interface (line type,
+// build-out or line length, framing), with the line of each reason.
+std::vector<ConfigError> checkPort(const Config& config, unsigned port);
+
+// Why a running liud cannot take next on a reload (the port count or the
+// socket path changed).
+std::vector<ConfigError> reloadRefusals(const Config& running, const Config& next);
+
+// "symmetrical" / "asymmetrical"
+std::string inoutWord(int inout);
+
+} // namespace liud

@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: MIT
+#include "Configurator.h"
+
+#include "Words.h"
+
+#include "LiuDrv.h"
+
+namespace liud {
+
+namespace {
+
+using liucmd::Setting;
+
+constexpr SettingId kApplyOrder[] = {
+    SettingId::LineType, SettingId::BuildOut,   SettingId::LineLength, SettingId::LineCode,
+    SettingId::Haul,     SettingId::RemoteLoop, SettingId::AnalogLoop, SettingId::DigitalLoop,
+    SettingId::TxPower,  SettingId::RxPower};
+
+// The settings the library can read back on this chip.
+constexpr SettingId kReadable[] = {
+    SettingId::LineCode,    SettingId::Haul,    SettingId::RemoteLoop, SettingId::AnalogLoop,
+    SettingId::DigitalLoop, SettingId::TxPower, SettingId::RxPower};
+
+std::size_t bit(SettingId id) {
+    return static_cast<std::size_t>(id);
+}
+
+std::string shown(SettingId id, int value) {
+    return liucmd::shownValue(liucmd::setting(id), value);
+}
+
+} // namespace
+
+SettingMask Configurator::expand(SettingMask mask, const PortConfig& port) {
+    if (mask[bit(SettingId::BuildOut)] || mask[bit(SettingId::LineLength)]) {
+        mask.set(bit(SettingId::LineType));
+    }
+    if (mask[bit(SettingId::LineType)]) {
+        mask[bit(SettingId::BuildOut)] = port.has(SettingId::BuildOut);
+        mask[bit(SettingId::LineLength)] = port.has(SettingId::LineLength);
+        if (port.has(SettingId::LineCode) ||
+            port.value(SettingId::LineCode) != LIUDRV_LINE_CODE_1) {
+            mask.set(bit(SettingId::LineCode));
+        }
+    }
+    return mask;
+}
+
+SettingMask Configurator::everything() {
+    return SettingMask().set();
+}
+
+int Configurator::apply(unsigned port, const PortConfig& config, SettingMask mask) const {
+    int first = 0;
+    const auto channel = static_cast<std::uint16_t>(port);
+    for (const SettingId id : kApplyOrder) {
+        if (!mask[bit(id)]) {
+            continue;
+        }
+        if ((id == SettingId::BuildOut || id == SettingId::LineLength) && !config.has(id)) {
+            continue; // the line type just applied took the port back to its plain template
+        }
+        const Setting& setting = liucmd::setting(id);
+        const int value = config.value(id);
+        const int result = setting.set(channel, value);
+        if (result != 0) {
+            log_.write(Priority::Error, "port " + std::to_string(port) + ": " + setting.name + " " +
+                                            liucmd::lowerCase(shown(id, value)) +
+                                            " failed: library result " + std::to_string(result));
+            first = first != 0 ? first : result;
+        }
+    }
+    return first;
+}
+
+int Configurator::applyRefClocks(const Config& config) const {
+    int first = 0;
+    for (std::size_t output = 0; output < 2; ++output) {
+        if (!config.refClocks[output]) {
+            continue;
+        }
+        const auto port = static_cast<std::uint16_t>(*config.refClocks[output]);
+        const int result = output == 0 ? liuDrv_setRefAClock(port) : liuDrv_setRefBClock(port);
+        if (result != 0) {
+            log_.write(Priority::Error, std::string("refclk_") + (output == 0 ? "a" : "b") +
+                                            " port " + std::to_string(port) +
+                                            " failed: library result " + std::to_string(result));
+            first = first != 0 ? first : result;
+        }
+    }
+    return first;
+}
+
+PortReadBack Configurator::readBack(unsigned port) {
+    PortReadBack chip;
+    chip.values.fill(-1);
+    const auto channel = static_cast<std::uint16_t>(port);
+    std::uint8_t mode = 0;
+    chip.complete =
+        liuDrv_read(liucmd::kModeRegister, channel, &mode) == 0 &&
+        liuDrv_read(liucmd::kTerminationRegister, channel, &chip.line.termination) == 0 &&
+        liuDrv_read(liucmd::kTemplateRegister, channel, &chip.line.templateCode) == 0;
+    chip.line.modeBit = mode & liucmd::kModeBit;
+    for (const SettingId id : kReadable) {
+        int value = -1;
+        const int result = liucmd::setting(id).get(channel, &value);
+        chip.results[bit(id)] = result;
+        chip.values[bit(id)] = result == 0 ? value : -1;
+        chip.complete = chip.complete && result != 1;
+    }
+    return chip;
+}
+
+std::vector<std::string> Configurator::differences(const PortConfig& config, int inout,
+                                                   const PortReadBack& chip) {
+    std::vector<std::string> found;
+    const int lineType = config.value(SettingId::LineType);
+    liucmd::LineRegisters expected{};
+    if (liucmd::expectedLineRegisters(lineType, inout, expected) && !(expected == chip.line)) {
+        found.push_back(
+            "line type " + shown(SettingId::LineType, lineType) + " (0x20 bit 0 " +
+            std::to_string(expected.modeBit) + ", 0x32 " + liucmd::hexByte(expected.termination) +
+            ", 0x23 " + liucmd::hexByte(expected.templateCode) + "), the chip has " +
+            std::to_string(chip.line.modeBit) + ", " + liucmd::hexByte(chip.line.termination) +
+            ", " + liucmd::hexByte(chip.line.templateCode));
+    }
+    for (const SettingId id : kReadable) {
+        const int want = config.value(id);
+        const int have = chip.values[bit(id)];
+        if (chip.results[bit(id)] == -1) {
+            found.push_back(std::string(liucmd::setting(id).label) + " " + shown(id, want) +
+                            ", the chip holds no " + liucmd::setting(id).label +
+                            " the library knows");
+        } else if (have >= 0 && have != want) {
+            found.push_back(std::string(liucmd::setting(id).label) + " " + shown(id, want) +
+                            ", the chip has " + shown(id, have));
+        }
+    }
+    return found;
+}
+
+bool Configurator::refClockDifferences(const Config& config,
+                                       std::vector<std::string>& differences) {
+    if (!config.refClocks[0] && !config.refClocks[1]) {
+        return true;
+    }
+    std::uint8_t value = 0;
+    if (liuDrv_read(liucmd::kRefClockRegister, LIUDRV_CHANNEL_GLOBAL, &value) != 0) {
+        return false;
+    }
+    const unsigned ports[2] = {value & 0x07u, (value >> 3) & 0x07u};
+    for (std::size_t output = 0; output < 2; ++output) {
+        if (config.refClocks[output] && *config.refClocks[output] != ports[output]) {
+            differences.push_back(std::string("reference clock ") + (output == 0 ? "A" : "B") +
+                                  " port " + std::to_string(*config.refClocks[output]) +
+                                  ", the chip has " + std::to_string(ports[output]));
+        }
+    }
+    return true;
+}
+
+} // namespace liud

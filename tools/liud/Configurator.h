@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: MIT
+// Configurator: puts a port's configuration on the chip through the
+// library, in an order that leaves every setting as configured, and reads
+// it back to find what differs.
+//
+// Order per port: the line type, then its build-out or line length right
+// after it (the template code those write follows the line type requested
+// last, for any port), then the line code (a line type configuration
+// clears it), haul, loopbacks, power.  Hence a build-out or line length is
+// never applied without its port's line type just before, and a line type
+// never without the port's line code after it.
+#pragma once
+
+#include "ChipNames.h"
+#include "Config.h"
+#include "Log.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace liud {
+
+// A port's settings as the chip holds them.
+struct PortReadBack {
+    bool complete = false;                    // no transfer failed
+    liucmd::LineRegisters line{};             // registers 0x20 bit 0, 0x32, 0x23
+    std::array<int, kSettingCount> values{};  // what the library's get operations read, or -1
+    std::array<int, kSettingCount> results{}; // their results: -1 registers the library
+                                              // cannot decode, 1 a failed transfer
+};
+
+class Configurator {
+  public:
+    explicit Configurator(const Log& log) : log_(log) {}
+
+    // The settings to apply for a change of mask on a port (see the order above).
+    static SettingMask expand(SettingMask mask, const PortConfig& port);
+    // Every setting of a port, as a drifted port needs them.
+    static SettingMask everything();
+
+    // Applies the settings of mask (already expanded) to port, logging each
+    // step that failed.  Returns 0, or the library result of the first
+    // failed step.
+    int apply(unsigned port, const PortConfig& config, SettingMask mask) const;
+    // Reference clock outputs; 0 or the first failed step's result.
+    int applyRefClocks(const Config& config) const;
+
+    // Reads a port's settings back: three registers and the library's get
+    // operations (11 transfers).
+    static PortReadBack readBack(unsigned port);
+    // What differs between config and the chip, one phrase each
+    // ("line code 2, the chip has 1").
+    static std::vector<std::string> differences(const PortConfig& config, int inout,
+                                                const PortReadBack& chip);
+    // Reference clock outputs that differ from the configuration; false
+    // when register 0x07 could not be read.
+    static bool refClockDifferences(const Config& config, std::vector<std::string>& differences);
+
+  private:
+    const Log& log_;
+};
+
+} // namespace liud

@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+#include "Metrics.h"
+
+#include "ChipNames.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace liud {
+
+namespace {
+
+void family(std::string& out, const char* name, const char* type, const char* help) {
+    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+}
+
+void sample(std::string& out, const char* name, const std::string& labels, double value) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%.9g", value);
+    out += std::string(name) + labels + " " + number + "\n";
+}
+
+std::string labels(unsigned port, int eventId) {
+    return "{port=\"" + std::to_string(port) + "\",indication=\"" +
+           liucmd::indicationName(eventId) + "\"}";
+}
+
+} // namespace
+
+bool writeMetrics(const std::string& path, const MetricsState& state, std::string& error) {
+    std::string out;
+    out.reserve(8192);
+    family(out, "liud_up", "gauge",
+           "1 while liud owns the chip and polls its alarms, 0 once it stopped.");
+    sample(out, "liud_up", "", state.up ? 1 : 0);
+    family(out, "liud_alarm_active", "gauge",
+           "1 while the indication is active on the port at the last poll, else 0.");
+    for (unsigned port = 0; port < state.ports; ++port) {
+        for (int id = LIUDRV_EVENT_LOS; id <= LIUDRV_EVENT_EQ; ++id) {
+            sample(out, "liud_alarm_active", labels(port, id),
+                   (*state.alarms)[port][id] == LIUDRV_ALARM_ACTIVE ? 1 : 0);
+        }
+    }
+    family(out, "liud_alarm_changes_total", "counter",
+           "Changes of the indication on the port (active or cleared) since liud started.");
+    for (unsigned port = 0; port < state.ports; ++port) {
+        for (int id = LIUDRV_EVENT_LOS; id <= LIUDRV_EVENT_EQ; ++id) {
+            sample(out, "liud_alarm_changes_total", labels(port, id),
+                   static_cast<double>((*state.changes)[port][id]));
+        }
+    }
+    family(out, "liud_polls_total", "counter", "Alarm polls of the chip since liud started.");
+    sample(out, "liud_polls_total", "", static_cast<double>(state.polls));
+    family(out, "liud_failed_transfers_total", "counter",
+           "SPI transfers to the chip that failed since liud started.");
+    sample(out, "liud_failed_transfers_total", "", static_cast<double>(state.failedTransfers));
+    family(out, "liud_drifts_repaired_total", "counter",
+           "Ports whose settings the audit found changed and applied again.");
+    sample(out, "liud_drifts_repaired_total", "", static_cast<double>(state.driftsRepaired));
+    family(out, "liud_poll_duration_seconds", "gauge", "Duration of the last alarm poll.");
+    sample(out, "liud_poll_duration_seconds", "", state.pollSeconds);
+
+    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+    std::FILE* file = std::fopen(temporary.c_str(), "w");
+    if (file == nullptr) {
+        error = temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(out.data(), 1, out.size(), file) == out.size();
+    const int savedErrno = errno;
+    if (std::fclose(file) != 0 || !written) {
+        error = temporary + ": " + std::strerror(written ? errno : savedErrno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace liud

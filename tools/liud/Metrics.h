@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// liud's metrics file in the Prometheus text format, for the node
+// exporter's textfile collector: written to FILE.tmp-PID and renamed over
+// FILE, so a scrape never reads half a file.
+#pragma once
+
+#include "Alarms.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace liud {
+
+using ChangeCounts =
+    std::array<std::array<std::uint64_t, LIUDRV_ALARM_ENTRIES>, LIUDRV_ALARM_PORTS>;
+
+struct MetricsState {
+    bool up;
+    unsigned ports;
+    const liucmd::AlarmTable* alarms;
+    const ChangeCounts* changes;
+    std::uint64_t polls;
+    std::uint64_t failedTransfers;
+    std::uint64_t driftsRepaired;
+    double pollSeconds; // duration of the last poll
+};
+
+// Writes the file; false with error set when it could not.
+bool writeMetrics(const std::string& path, const MetricsState& state, std::string& error);
+
+} // namespace liud

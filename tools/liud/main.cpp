@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+// liud: the daemon that owns the 82V5088 LIU for the life of the board.
+#include "Daemon.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+void printUsage() {
+    std::printf("Usage: liud [OPTIONS]\n"
+                "Own the 82V5088 E1/T1/JT1 LIU for the life of the board: check the configuration\n"
+                "file, bring the chip up once, apply each port's settings and verify them, poll\n"
+                "the alarms, audit the settings, and serve liuctl's commands on a control socket.\n"
+                "Runs in the foreground (the service manager's way).\n"
+                "\n"
+                "Options:\n"
+                "  -c, --config=FILE  the configuration file (required; see liud.conf(5))\n"
+                "  -s, --socket=PATH  the control socket, instead of the configuration's\n"
+                "                     (default %s)\n"
+                "      --syslog       log to syslog instead of stderr\n"
+                "  -h, --help         print this help and exit\n"
+                "  -V, --version      print the version and exit\n"
+                "\n"
+                "Signals: SIGHUP reloads the configuration and applies what changed (no reset;\n"
+                "a bad file is refused and the running configuration stays); SIGTERM and SIGINT\n"
+                "end liud (the chip stays as configured).\n"
+                "\n"
+                "Exit status: 0 ended by SIGTERM or SIGINT, 1 failure (the chip did not come up,\n"
+                "the socket could not be opened), 2 usage error or bad configuration file (each\n"
+                "mistake as FILE:LINE: reason, before anything reaches the chip).\n",
+                liud::kDefaultSocket);
+}
+
+[[noreturn]] void usageError(const std::string& message) {
+    std::fprintf(stderr, "liud: %s\nTry 'liud --help'.\n", message.c_str());
+    std::exit(kExitUsage);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    enum { kSyslog = 256 };
+    static const option kOptions[] = {
+        {"config", required_argument, nullptr, 'c'}, {"socket", required_argument, nullptr, 's'},
+        {"syslog", no_argument, nullptr, kSyslog},   {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
+    liud::Options options;
+    bool toSyslog = false;
+    opterr = 0;
+    int option = 0;
+    while ((option = getopt_long(argc, argv, ":c:s:hV", kOptions, nullptr)) != -1) {
+        switch (option) {
+        case 'c':
+            options.configPath = optarg;
+            break;
+        case 's':
+            options.socketPath = optarg;
+            break;
+        case kSyslog:
+            toSyslog = true;
+            break;
+        case 'h':
+            printUsage();
+            return 0;
+        case 'V':
+            std::printf("liud %s\n", LIU_VERSION);
+            return 0;
+        case ':':
+            usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
+        default:
+            usageError(std::string("unknown option '") + argv[optind - 1] + "'");
+        }
+    }
+    if (optind < argc) {
+        usageError(std::string("unexpected argument '") + argv[optind] + "'");
+    }
+    if (options.configPath.empty()) {
+        usageError("no configuration file: --config FILE");
+    }
+    if (!options.socketPath.empty() && options.socketPath.size() >= 108) {
+        usageError("--socket: path too long (at most 107 bytes)");
+    }
+    liud::Config config;
+    try {
+        config = liud::loadConfig(options.configPath);
+    } catch (const liud::BadConfig& bad) {
+        std::fputs(bad.what(), stderr);
+        return kExitUsage;
+    }
+    // The library's start-up line goes to stdout: a line at a time, like the log.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const liud::Log log(toSyslog);
+    liud::Daemon daemon(std::move(config), options, log);
+    return daemon.run();
+}
