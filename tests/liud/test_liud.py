@@ -4,6 +4,7 @@
     test_liud.py GROUP   (LIUSIM, LIUD, LIUCTL, DATA, EXAMPLE, SYSTEMD from ctest)
 Each group starts its own liud and judges it by its answers, its log, the
 chip's transfer log, its socket, metrics file and notifications."""
+import atexit
 import grp
 import json
 import os
@@ -18,6 +19,18 @@ import time
 
 LIUSIM, LIUD, LIUCTL, DATA = (os.environ[k] for k in ("LIUSIM", "LIUD", "LIUCTL", "DATA"))
 RESET = "W global 0x04 <- 0x01"
+STARTED = []  # every liusim started, each in a process group of its own with its liud
+
+
+@atexit.register
+def kill_leftovers():
+    """A failed case leaves no daemon behind: its group goes with the test."""
+    for proc in STARTED:
+        if proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGKILL)
+
+
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # ctest's timeout: still clean up
 
 
 def wait_for(condition, seconds=10.0, what="condition"):
@@ -42,7 +55,8 @@ class Liud:
         command += ["--", LIUD, "--config", self.config, "--socket", self.socket]
         self.err = open(self.path("stderr"), "w+")
         self.proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=self.err,
-                                     env={**os.environ, **(env or {})})
+                                     env={**os.environ, **(env or {})}, start_new_session=True)
+        STARTED.append(self.proc)
         if wait:  # until liud's loop answers: the configuration is applied
             wait_for(lambda: self.proc.poll() is not None or self.connectable(), what="liud's socket")
             assert self.proc.poll() is None and self.request("echo")["ok"], self.stderr()
