@@ -125,7 +125,7 @@ def run():
                         "-Oq", "-Ot", "-X", "-F", "%v\n"],
           f"disableAuthorization yes\nsnmpTrapdAddr udp:127.0.0.1:{TRAPS}\n")
     liud = start_liud()
-    start("liu-snmp", [os.environ["LIU_SNMP"], "--config", os.path.join(DATA, "liu-snmp.conf"),
+    agent = start("liu-snmp", [os.environ["LIU_SNMP"], "--config", os.path.join(DATA, "liu-snmp.conf"),
                        "--liud", path("liud.sock"), "--agentx", "unix:" + path("agentx")])
 
     # The walk: one row per port with the configured values.
@@ -175,6 +175,7 @@ def run():
     snmpd.wait(10)
     started[0] = (start_snmpd(), None)
     wait_for(lambda: get(10, 103) == "64", what="the rows through the new snmpd")
+    assert get(16, 103) == "0"  # the change came before this snmpd's sysUpTime began
     liud.ctl("alarm", "2", "los", "off")
     # LOS, loopback on, loopback off, LOS cleared: four changes of row 103.
     wait_for(lambda: len(status_traps(103)) == 4, what="LOS cleared notified")
@@ -190,6 +191,8 @@ def run():
     assert get(10, 101) == "1" and get(17, 101) == "2" and get(9, 104) == "5"
     assert [t[f"{ENTRY}.10.101"] for t in status_traps(101)] == []  # disabled by the set above
     assert [t[f"{ENTRY}.10.102"] for t in status_traps(102)] == ["4096", "1"]
+    agent.terminate()
+    assert agent.wait(10) == 0, "liu-snmp did not end cleanly"
 
 
 def end_all():

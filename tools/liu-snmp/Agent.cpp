@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -193,6 +194,7 @@ int Agent::run() {
         // net-snmp's part: AgentX packets, its timers (the master's ping
         // and reconnection), delegated requests.
         agent_check_and_process(0);
+        followUptime();
         if (away_ && Clock::now() >= nextConnect_) {
             connectLiud();
         } else if (!away_ && (refreshWanted_ || Clock::now() >= nextStatus_)) {
@@ -376,6 +378,23 @@ u_long Agent::ticksAt(double utcSeconds) const {
         return now;
     }
     return ago >= static_cast<double>(now) ? 0 : now - static_cast<u_long>(ago);
+}
+
+void Agent::followUptime() {
+    // net-snmp's subagent counts sysUpTime from the master's when it
+    // attaches: its own count before, the new master's after a restart.
+    const double start = std::chrono::duration<double>(Clock::now().time_since_epoch()).count() -
+                         static_cast<double>(netsnmp_get_agent_uptime()) / 100.0;
+    if (uptimeStart_ && std::abs(start - *uptimeStart_) > 0.05) {
+        const double shift = (*uptimeStart_ - start) * 100.0;
+        for (Row& row : rows_) {
+            const double moved = static_cast<double>(row.lastChange) + shift;
+            row.lastChange = row.lastChange == 0 || moved < 0 ? 0 : static_cast<u_long>(moved);
+        }
+    }
+    if (!uptimeStart_ || std::abs(start - *uptimeStart_) > 0.05) {
+        uptimeStart_ = start;
+    }
 }
 
 long Agent::trapEnable(unsigned port) const {

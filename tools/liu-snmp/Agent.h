@@ -15,6 +15,7 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ class Agent {
     void update(Row& row, u_long ticks);
     bool setLoops(unsigned port, const Loops& from, const Loops& to);
     u_long ticksAt(double utcSeconds) const;
+    // sysUpTime starts again when snmpd does: the rows' times moved onto
+    // the new count (0 for what happened before snmpd started).
+    void followUptime();
     long trapEnable(unsigned port) const;
 
     Config config_;
@@ -72,6 +76,7 @@ class Agent {
     std::string statusPoll_; // the liud poll the rows reflect
     bool away_ = true;
     bool refreshWanted_ = false;
+    std::optional<double> uptimeStart_; // when sysUpTime was 0, steady clock seconds
     Clock::time_point nextStatus_{};
     Clock::time_point nextConnect_{};
     int signalPipe_[2] = {-1, -1};
