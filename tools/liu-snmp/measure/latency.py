@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """liu-snmp on the demo board, on this machine: snmpd (AgentX master),
-snmptrapd, liud under liusim with examples/liud.conf and liu-snmp, each
+snmptrapd, liud under liusim with examples/liud.conf and liu-snmp with
+examples/liu-snmp.conf (its paths replaced by the command line), each
 started here in a temporary directory and ended at the end.  Prints
   - the time from an alarm change in liusim (LOS on port 3 raised or
     cleared through its control socket) until snmptrapd has logged the
@@ -79,7 +80,8 @@ try:
     wait_for(lambda: os.path.exists(path("liud.sock")) and os.path.exists(path("agentx")),
              "liud and snmpd")
     start("liu-snmp", [os.path.join(build, "tools/liu-snmp/liu-snmp"), "--liud", path("liud.sock"),
-                       "--agentx", "unix:" + path("agentx")])
+                       "--agentx", "unix:" + path("agentx"), "--config",
+                       os.path.join(top, "examples/liu-snmp.conf")])
     wait_for(lambda: walk("-On").count("\n") == 8 * 18, "the eight rows")
 
     control = socket.socket(socket.AF_UNIX)
