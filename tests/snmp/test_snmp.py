@@ -27,6 +27,7 @@ ENV = {**os.environ, "MIBS": ""}  # numeric OIDs only: no MIB files read
 TMP = tempfile.mkdtemp(prefix="liu-snmp-test-")
 ENV["SNMP_PERSISTENT_DIR"] = TMP
 started = []  # (process, liud pid or None), ended at the end
+directories = [TMP]  # removed after a pass
 
 
 class Popen(subprocess.Popen):
@@ -74,6 +75,7 @@ def start_snmpd():
 def start_liud():
     liud = Liud(config=os.path.join(DATA, "liud.conf"))
     started.append((liud.proc, liud.pid()))
+    directories.append(liud.dir)
     link = path("liud.sock")  # liu-snmp's path, pointed at each liud in turn
     os.symlink(liud.socket, link + ".new")
     os.replace(link + ".new", link)
@@ -214,7 +216,6 @@ def end_all():
 if __name__ == "__main__":
     try:
         run()
-        shutil.rmtree(TMP)
     except BaseException:
         for name in ("snmpd", "snmptrapd", "liu-snmp"):
             with open(path(name + ".log")) as file:
@@ -222,3 +223,5 @@ if __name__ == "__main__":
         raise
     finally:
         end_all()
+    for directory in directories:
+        shutil.rmtree(directory)
