@@ -83,8 +83,8 @@ def start_liud():
 
 
 def snmp(tool, *args, community="public"):
-    result = subprocess.run([tool, "-v2c", "-c", community, "-On", "-Oq", "-Ot", "-t", "1",
-                             "-r", "0", f"127.0.0.1:{AGENT}", *args],
+    result = subprocess.run([tool, "-v2c", "-c", community, "-On", "-Oq", "-Ot", "-t", "2",
+                             "-r", "1", f"127.0.0.1:{AGENT}", *args],
                             capture_output=True, text=True, env=ENV, timeout=20)
     return result.returncode, result.stdout + result.stderr
 
