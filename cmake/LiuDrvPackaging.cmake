@@ -5,6 +5,7 @@
 #   libliudrv-dev   headers, .so links, pkg-config files, CMake package
 #   liuctl          the operator's tool
 #   liud            the daemon, its systemd unit and example configuration
+#   liu-snmp        the DS1-MIB over AgentX (net-snmp), a client of liud
 #   liusim          the simulated chip runner (umockdev, GLib): for PCs, not
 #                   for boards, so what a board installs does not pull them
 # Package dependencies come from dpkg-shlibdeps, plus the dependencies between
@@ -49,6 +50,10 @@ foreach(tool liuctl liud liusim)
     set(CPACK_DEBIAN_${upper}_PACKAGE_SECTION utils)
 endforeach()
 set(CPACK_DEBIAN_LIUD_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_LIU-SNMP_PACKAGE_NAME liu-snmp)
+set(CPACK_DEBIAN_LIU-SNMP_PACKAGE_SECTION net)
+# A client of liud's socket, attached to snmpd: it links neither.
+set(CPACK_DEBIAN_LIU-SNMP_PACKAGE_RECOMMENDS "liud, snmpd")
 
 # Each description: the synopsis line, then the long text (CPack indents it).
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "driver library for the 82V5088 E1/T1/JT1 line interface unit
@@ -71,6 +76,11 @@ declarative port configuration once at boot, polls the alarms into the \
 system log and a Prometheus metrics file, repairs settings that drifted, and \
 serves liuctl on a control socket.  Ships a systemd unit and an example \
 configuration (/usr/share/doc/liud/examples/liud.conf).")
+set(CPACK_COMPONENT_LIU-SNMP_DESCRIPTION "DS1-MIB AgentX subagent for the 82V5088 LIU
+liu-snmp serves the DS1-MIB (RFC 4805) dsx1ConfigTable of the ports liud \
+owns to snmpd over AgentX and sends dsx1LineStatusChange notifications; \
+dsx1LoopbackConfig changes the chip's loopbacks through liud.  Ships a \
+systemd unit and example configurations for itself and snmpd.")
 set(CPACK_COMPONENT_LIUSIM_DESCRIPTION "simulated 82V5088 LIU for host programs
 liusim runs a libliuDrv host program (liud and liuctl included) against a \
 simulated chip behind /dev/spidev0.0, with scripted alarms and faults.")
@@ -82,7 +92,7 @@ set(CPACK_COMPONENT_LIUD_DEPENDS runtime trace)
 set(CPACK_DEBIAN_LIUSIM_PACKAGE_DEPENDS umockdev)
 
 set(CPACK_COMPONENTS_ALL runtime trace dev)
-foreach(tool liuctl liud liusim)
+foreach(tool liuctl liud liu-snmp liusim)
     if(TARGET ${tool})
         list(APPEND CPACK_COMPONENTS_ALL ${tool})
     endif()

@@ -10,9 +10,9 @@
 #     on amd64 under the installed liusim, on armhf under qemu-arm;
 #  4. Debian packages (CPack DEB) inspected with dpkg-deb: names, contents,
 #     architecture and dependencies (what a board installs, libraries, liuctl
-#     and liud, pulls neither umockdev nor GLib); the consumer built again
-#     against the unpacked packages; liud's systemd unit passes
-#     systemd-analyze verify;
+#     and liud, pulls neither umockdev nor GLib; liu-snmp neither liud nor
+#     the driver); the consumer built again against the unpacked packages;
+#     the systemd units of liud and liu-snmp pass systemd-analyze verify;
 #  5. check-exports.sh on every libliuDrv.so built, installed and packaged.
 # Work directory: $LIU_PACKAGE_WORK_DIR, default build-ci-package.
 set -euo pipefail
@@ -86,6 +86,9 @@ amd64_tools=()
 [ -f "$amd64_build/tools/liud/liud" ] && amd64_tools+=(sbin/liud lib/systemd/system/liud.service
     share/man/man8/liud.8.gz share/man/man5/liud.conf.5.gz share/doc/liud/examples/liud.conf)
 [ -f "$amd64_build/sim/liusim/liusim" ] && amd64_tools+=(bin/liusim share/man/man1/liusim.1.gz)
+[ -f "$amd64_build/tools/liu-snmp/liu-snmp" ] && amd64_tools+=(sbin/liu-snmp
+    lib/systemd/system/liu-snmp.service share/man/man8/liu-snmp.8.gz
+    share/doc/liu-snmp/examples/liu-snmp.conf share/doc/liu-snmp/examples/snmpd-liu.conf)
 armhf_tools=()
 [ -f "$armhf_build/tools/liuctl/liuctl" ] && armhf_tools+=(usr/bin/liuctl)
 [ -f "$armhf_build/tools/liud/liud" ] && armhf_tools+=(usr/sbin/liud)
@@ -153,7 +156,7 @@ for way in pkgconfig cmake; do
     expect_run "armhf consumer ($way) under qemu-arm, without a chip" 1 "liuDrv_init: open failed!" \
         env LD_LIBRARY_PATH="$armhf_libdir" qemu-arm -L /usr/arm-linux-gnueabihf "$program"
 done
-for tool in bin/liuctl sbin/liud; do
+for tool in bin/liuctl sbin/liud sbin/liu-snmp; do
     if [ -x "$amd64_prefix/$tool" ]; then
         expect_run "installed $tool" 0 "$version" \
             env LD_LIBRARY_PATH="$amd64_libdir" "$amd64_prefix/$tool" --version
@@ -170,6 +173,16 @@ if [ -f "$amd64_prefix/lib/systemd/system/liud.service" ] && command -v systemd-
     MANPATH="$amd64_prefix/share/man" systemd-analyze verify "$work/unit/liud.service" ||
         fail "liud.service does not pass systemd-analyze verify"
     echo "ok: liud.service passes systemd-analyze verify"
+fi
+if [ -f "$amd64_prefix/lib/systemd/system/liu-snmp.service" ] && command -v systemd-analyze >/dev/null; then
+    mkdir -p "$work/unit"
+    sed "s|^ExecStart=/usr/sbin/liu-snmp|ExecStart=$amd64_prefix/sbin/liu-snmp|" \
+        "$amd64_prefix/lib/systemd/system/liu-snmp.service" >"$work/unit/liu-snmp.service"
+    grep -q "^ExecStart=$amd64_prefix/sbin/liu-snmp$" "$work/unit/liu-snmp.service" ||
+        fail "liu-snmp.service: ExecStart does not start /usr/sbin/liu-snmp"
+    MANPATH="$amd64_prefix/share/man" systemd-analyze verify "$work/unit/liu-snmp.service" ||
+        fail "liu-snmp.service does not pass systemd-analyze verify"
+    echo "ok: liu-snmp.service passes systemd-analyze verify"
 fi
 
 # ---- 4. Debian packages --------------------------------------------------------
@@ -220,6 +233,14 @@ check_packages() {
     check_package "$dir/liud_${version}_$arch.deb" "$arch" "$board" usr/sbin/liud \
         usr/lib/systemd/system/liud.service usr/share/doc/liud/examples/liud.conf \
         usr/share/man/man8/liud.8.gz usr/share/man/man5/liud.conf.5.gz
+    if [ -f "$build/tools/liu-snmp/liu-snmp" ]; then
+        # Neither liud nor the driver: net-snmp's library, inih, the C++ runtime.
+        local snmp='(libc6|libgcc-s1|libstdc\+\+6|libinih1|libsnmp40)( \([^)]*\))?'
+        check_package "$dir/liu-snmp_${version}_$arch.deb" "$arch" "$snmp(, $snmp)*" \
+            usr/sbin/liu-snmp usr/lib/systemd/system/liu-snmp.service \
+            usr/share/man/man8/liu-snmp.8.gz usr/share/doc/liu-snmp/examples/liu-snmp.conf \
+            usr/share/doc/liu-snmp/examples/snmpd-liu.conf
+    fi
     if [ -f "$build/sim/liusim/liusim" ]; then
         check_package "$dir/liusim_${version}_$arch.deb" "$arch" "umockdev, .*" usr/bin/liusim \
             usr/share/man/man1/liusim.1.gz

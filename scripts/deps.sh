@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages the build, the demo and the tests need
 # (liud's tests: python3, promtool from prometheus; its unit check:
-# systemd-analyze from systemd; manual pages: scdoc).
+# systemd-analyze from systemd; manual pages: scdoc; liu-snmp: net-snmp's
+# agent library, and snmpd, snmptrapd and the snmp clients for its test).
 # Idempotent: packages already present are not touched, and apt-get runs
 # only when something is missing.  Needs root (or sudo) for the install.
 set -euo pipefail
@@ -14,6 +15,7 @@ packages=(
     libedit-dev
     nlohmann-json3-dev libinih-dev libsystemd-dev
     scdoc python3 prometheus systemd
+    libsnmp-dev snmpd snmptrapd snmp
 )
 if [ "$#" -gt 0 ]; then
     packages+=("$@")

@@ -25,7 +25,8 @@ namespace {
 
 using liucmd::Setting;
 
-const std::vector<std::string_view> kE1Framings = {"none", "crc4", "mf", "crc4-mf"};
+// E1: unframed, CRC-4, multiframe, both, or the plain frame without either.
+const std::vector<std::string_view> kE1Framings = {"none", "crc4", "mf", "crc4-mf", "plain"};
 const std::vector<std::string_view> kT1Framings = {"esf", "d4", "none"};
 const std::vector<std::string_view> kGlobalKeys = {
     "inout",    "ports",  "poll_interval", "audit_interval", "refclk_a",
@@ -305,7 +306,8 @@ class Parser {
         }
         if (key == "framing" && liucmd::findChoice(value, kE1Framings) == kE1Framings.size() &&
             liucmd::findChoice(value, kT1Framings) == kT1Framings.size()) {
-            bad(line, key, value, "E1: none, crc4, mf or crc4-mf; T1 and JT1: esf, d4 or none");
+            bad(line, key, value,
+                "E1: none, crc4, mf, crc4-mf or plain; T1 and JT1: esf, d4 or none");
             return;
         }
         for (unsigned port = section.first; port <= section.last && port < kMaxPorts; ++port) {

@@ -51,7 +51,7 @@ class BadConfig : public std::runtime_error {
 struct PortConfig {
     std::array<std::optional<int>, kSettingCount> explicitly{};
     std::array<int, kSettingCount> lines{}; // where each was given
-    std::optional<std::string> framing;     // none, crc4, mf, crc4-mf / esf, d4, none
+    std::optional<std::string> framing;     // none, crc4, mf, crc4-mf, plain / esf, d4, none
     std::string circuit;                    // circuit identifier
     int framingLine = 0;
 

@@ -1,0 +1,227 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""liu-snmp between real components, each started here in a temporary
+directory: snmpd as the AgentX master, snmptrapd, liud under liusim (with
+tests/liud's harness) and liu-snmp attached to snmpd and liud.  Judged
+with the snmp clients, snmptrapd's log and liusim's transfer log.  Every
+process started is ended, pass or fail.
+    test_snmp.py   (LIUSIM, LIUD, LIUCTL, LIU_SNMP, LIUD_TESTS, DATA from ctest)"""
+import ctypes
+import os
+import shlex
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.environ["LIUD_TESTS"])
+from test_liud import Liud, wait_for  # noqa: E402
+
+DATA = os.environ["DATA"]
+ENTRY = ".1.3.6.1.2.1.10.18.6.1"
+NOTIFICATION = ".1.3.6.1.2.1.10.18.15.0.1"
+ENV = {**os.environ, "MIBS": ""}  # numeric OIDs only: no MIB files read
+TMP = tempfile.mkdtemp(prefix="liu-snmp-test-")
+ENV["SNMP_PERSISTENT_DIR"] = TMP
+started = []  # (process, liud pid or None), ended at the end
+directories = [TMP]  # removed after a pass
+
+
+class Popen(subprocess.Popen):
+    """Every process started here gets SIGTERM when the test goes, however it
+    goes (liusim passes it on to liud)."""
+
+    def __init__(self, *args, **kwargs):
+        die = lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+        super().__init__(*args, preexec_fn=die, **kwargs)
+
+
+subprocess.Popen = Popen  # the harness's liusim too
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+AGENT, TRAPS = free_port(), free_port()
+
+
+def path(name):
+    return os.path.join(TMP, name)
+
+
+def start(name, command, conf=None):
+    if conf is not None:
+        with open(path(name + ".conf"), "w") as file:
+            file.write(conf)
+    log = open(path(name + ".log"), "a")
+    process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=ENV)
+    started.append((process, None))
+    return process
+
+
+def start_snmpd():
+    return start("snmpd", ["snmpd", "-f", "-Lo", "-C", "-c", path("snmpd.conf")],
+                 f"agentaddress udp:127.0.0.1:{AGENT}\nmaster agentx\n"
+                 f"agentXSocket unix:{path('agentx')}\nrocommunity public 127.0.0.1\n"
+                 f"rwcommunity private 127.0.0.1\ntrap2sink 127.0.0.1:{TRAPS} public\n")
+
+
+def start_liud():
+    liud = Liud(config=os.path.join(DATA, "liud.conf"))
+    started.append((liud.proc, liud.pid()))
+    directories.append(liud.dir)
+    link = path("liud.sock")  # liu-snmp's path, pointed at each liud in turn
+    os.symlink(liud.socket, link + ".new")
+    os.replace(link + ".new", link)
+    return liud
+
+
+def snmp(tool, *args, community="public"):
+    result = subprocess.run([tool, "-v2c", "-c", community, "-On", "-Oq", "-Ot", "-t", "2",
+                             "-r", "1", f"127.0.0.1:{AGENT}", *args],
+                            capture_output=True, text=True, env=ENV, timeout=20)
+    return result.returncode, result.stdout + result.stderr
+
+
+def table():
+    """The walk of dsx1ConfigTable: {(column, dsx1LineIndex): value}"""
+    status, text = snmp("snmpwalk", ENTRY)
+    rows = {}
+    for line in text.splitlines() if status == 0 else []:
+        name, _, value = line.partition(" ")
+        if name.startswith(ENTRY + "."):
+            column, index = map(int, name[len(ENTRY) + 1:].split("."))
+            rows[column, index] = shlex.split(value)[0] if value else ""
+    return rows
+
+
+def get(column, index):
+    status, text = snmp("snmpget", f"{ENTRY}.{column}.{index}")
+    return text.split(" ", 1)[1].strip() if status == 0 and " " in text else text
+
+
+def set_(column, index, value):
+    return snmp("snmpset", f"{ENTRY}.{column}.{index}", "i", str(value), community="private")
+
+
+def traps():
+    """Each notification snmptrapd logged: {varbind: value}"""
+    with open(path("snmptrapd.log")) as file:
+        return [dict(item.split(" ", 1) for item in line.rstrip("\n").split("\t"))
+                for line in file if NOTIFICATION in line]
+
+
+def status_traps(index):
+    return [trap for trap in traps() if f"{ENTRY}.10.{index}" in trap]
+
+
+def run():
+    start_snmpd()
+    start("snmptrapd", ["snmptrapd", "-f", "-Lo", "-C", "-c", path("snmptrapd.conf"), "-On",
+                        "-Oq", "-Ot", "-X", "-F", "%v\n"],
+          f"disableAuthorization yes\nsnmpTrapdAddr udp:127.0.0.1:{TRAPS}\n")
+    liud = start_liud()
+    agent = start("liu-snmp", [os.environ["LIU_SNMP"], "--config", os.path.join(DATA, "liu-snmp.conf"),
+                       "--liud", path("liud.sock"), "--agentx", "unix:" + path("agentx")])
+
+    # The walk: one row per port with the configured values.
+    wait_for(lambda: len(table()) == 18 * 4, what="four rows of 18 columns")
+    walk = table()
+    with open(os.path.join(DATA, "table.expected")) as file:
+        for line in file:
+            words = shlex.split(line, comments=True)
+            for index, want in zip(range(101, 105), words[1:]):
+                assert walk[int(words[0]), index] == want, (words[0], index, walk)
+
+    # LOS on port 2 (row 103) and port 3 (row 104, notification disabled):
+    # each row's status shows it, one notification for row 103 and none for 104.
+    liud.ctl("alarm", "2", "los", "on")
+    liud.ctl("alarm", "3", "los", "on")
+    wait_for(lambda: get(10, 104) == "192" and status_traps(103), what="LOS in rows 103, 104")
+    time.sleep(0.5)  # ten polls: nothing more may come
+    assert get(10, 103) == "64"
+    trap, = status_traps(103)
+    assert trap[f"{ENTRY}.10.103"] == "64" and status_traps(104) == [], traps()
+    uptime = int(get(16, 103))
+    assert trap[f"{ENTRY}.16.103"] == str(uptime) and 0 < uptime <= int(trap[".1.3.6.1.2.1.1.3.0"])
+
+    # dsx1LoopbackConfig through liud onto the chip: the value set, the last
+    # write of port 2's loopback register, dsx1LoopbackStatus, dsx1LineStatus.
+    for value, register, loops, line in ((3, "0x04", "4", "192"), (5, "0x02", "16", "192"),
+                                         (6, "0x06", "20", "192"), (4, "0x01", "8", "192"),
+                                         (1, "0x00", "1", "64")):
+        status, text = set_(9, 103, value)
+        assert status == 0, text
+        writes = [t for t in liud.transfers() if t.startswith("W ch2 0x2b <- ")]
+        assert writes[-1] == "W ch2 0x2b <- " + register, (value, writes)
+        wait_for(lambda: (get(9, 103), get(18, 103), get(10, 103)) == (str(value), loops, line),
+                 what=f"dsx1LoopbackConfig {value} in the row")
+    writes = len(liud.transfers())
+    for column, index, value, error in ((9, 103, 2, "wrongValue"), (9, 103, 7, "wrongValue"),
+                                        (5, 103, 2, "notWritable"), (9, 109, 1, "noCreation"),
+                                        (17, 101, 3, "wrongValue")):
+        status, text = set_(column, index, value)
+        assert status != 0 and error in text, (column, index, value, text)
+    assert [t for t in liud.transfers()[writes:] if t.startswith("W ")] == []
+    assert set_(17, 101, 2)[0] == 0 and get(17, 101) == "2"
+
+    # snmpd restarts: liu-snmp attaches again; notifications go on.
+    snmpd = started[0][0]
+    snmpd.terminate()
+    snmpd.wait(10)
+    started[0] = (start_snmpd(), None)
+    wait_for(lambda: get(10, 103) == "64", what="the rows through the new snmpd")
+    assert get(16, 103) == "0"  # the change came before this snmpd's sysUpTime began
+    liud.ctl("alarm", "2", "los", "off")
+    # LOS, loopback on, loopback off, LOS cleared: four changes of row 103.
+    wait_for(lambda: len(status_traps(103)) == 4, what="LOS cleared notified")
+    assert status_traps(103)[-1][f"{ENTRY}.10.103"] == "1", traps()
+
+    # liud restarts: the rows keep their last state with dsx1OtherFailure
+    # while it is away, then show the new liud's (no LOS on port 3: a new
+    # chip); the notification settings stay.
+    liud.stop()
+    wait_for(lambda: get(10, 101) == "4096" and get(10, 104) == "4288", what="liud away")
+    start_liud()
+    wait_for(lambda: get(10, 104) == "128", what="the new liud's state")
+    assert get(10, 101) == "1" and get(17, 101) == "2" and get(9, 104) == "5"
+    assert [t[f"{ENTRY}.10.101"] for t in status_traps(101)] == []  # disabled by the set above
+    assert [t[f"{ENTRY}.10.102"] for t in status_traps(102)] == ["4096", "1"]
+    agent.terminate()
+    assert agent.wait(10) == 0, "liu-snmp did not end cleanly"
+
+
+def end_all():
+    for process, liud_pid in reversed(started):
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        if liud_pid is not None:  # a liud left behind by a liusim killed hard
+            try:
+                os.kill(liud_pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+
+
+if __name__ == "__main__":
+    try:
+        run()
+    except BaseException:
+        for name in ("snmpd", "snmptrapd", "liu-snmp"):
+            with open(path(name + ".log")) as file:
+                print(f"---- {name}\n{file.read()}", file=sys.stderr)
+        raise
+    finally:
+        end_all()
+    for directory in directories:
+        shutil.rmtree(directory)

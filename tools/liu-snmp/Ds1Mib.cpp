@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: MIT
+#include "Ds1Mib.h"
+
+#include <net-snmp/library/asn1.h>
+
+#include <cstdio>
+#include <ctime>
+#include <utility>
+
+namespace liusnmp {
+
+namespace {
+
+// dsx1ConfigEntry, by column number - 1.
+constexpr ColumnInfo kColumns[] = {
+    {"dsx1LineIndex", ASN_INTEGER, false},
+    {"dsx1IfIndex", ASN_INTEGER, false},
+    {"dsx1TimeElapsed", ASN_INTEGER, false},
+    {"dsx1ValidIntervals", ASN_INTEGER, false},
+    {"dsx1LineType", ASN_INTEGER, false},
+    {"dsx1LineCoding", ASN_INTEGER, false},
+    {"dsx1SendCode", ASN_INTEGER, false},
+    {"dsx1CircuitIdentifier", ASN_OCTET_STR, false},
+    {"dsx1LoopbackConfig", ASN_INTEGER, true},
+    {"dsx1LineStatus", ASN_INTEGER, false},
+    {"dsx1SignalMode", ASN_INTEGER, false},
+    {"dsx1TransmitClockSource", ASN_INTEGER, false},
+    {"dsx1Fdl", ASN_INTEGER, false},
+    {"dsx1InvalidIntervals", ASN_INTEGER, false},
+    {"dsx1LineLength", ASN_INTEGER, false},
+    {"dsx1LineStatusLastChange", ASN_TIMETICKS, false},
+    {"dsx1LineStatusChangeTrapEnable", ASN_INTEGER, true},
+    {"dsx1LoopbackStatus", ASN_INTEGER, false},
+};
+static_assert(std::size(kColumns) == kLastColumn);
+
+// dsx1LineType by liud's line type and framing word.
+struct Framing {
+    const char* lineType;
+    const char* framing;
+    long value;
+};
+constexpr Framing kLineTypeValues[] = {
+    {"E1", "plain", 4}, {"E1", "crc4", 5},   {"E1", "mf", 6}, {"E1", "crc4-mf", 7},
+    {"E1", "none", 9},  {"T1", "esf", 2},    {"T1", "d4", 3}, {"T1", "none", 8},
+    {"JT1", "esf", 14}, {"JT1", "none", 16},
+};
+constexpr long kLineTypeOther = 1;
+
+// dsx1LineLength for liud's line length codes 1..5: the upper end of the
+// usual DSX-1 cable ranges (133, 266, 399, 533 and 655 feet) in meters.
+constexpr long kLineLengthMeters[] = {41, 81, 122, 162, 200};
+
+// The indications in liud's alarmBits, and the dsx1LineStatus bit of each.
+struct Indication {
+    const char* name;
+    unsigned bit;
+    long status;
+};
+constexpr Indication kIndications[] = {
+    {"LOS", kLosBit, kLossOfSignal}, {"AIS", kAisBit, kRcvAis},        {"DF", 0x04, kOtherFailure},
+    {"TLOS", 0x08, kOtherFailure},   {"PRBS", kPrbsBit, kRcvTestCode}, {"EQ", 0x80, kOtherFailure},
+};
+
+constexpr std::pair<long, const char*> kStatusNames[] = {
+    {kNoAlarm, "dsx1NoAlarm"},           {kRcvAis, "dsx1RcvAIS"},
+    {kLossOfSignal, "dsx1LossOfSignal"}, {kLoopbackState, "dsx1LoopbackState"},
+    {kRcvTestCode, "dsx1RcvTestCode"},   {kOtherFailure, "dsx1OtherFailure"},
+};
+
+// dsx1LoopbackConfig by loopbacks; a combination not listed is dsx1OtherLoop.
+constexpr std::pair<Loops, long> kLoopConfigs[] = {
+    {{false, false, false}, kNoLoop},    {{true, false, false}, kLineLoop},
+    {{false, true, false}, kInwardLoop}, {{false, false, true}, kOtherLoop},
+    {{true, true, false}, kDualLoop},
+};
+
+// dsx1LoopbackStatus bits
+constexpr long kNoLoopback = 1;
+constexpr long kNearEndLineLoopback = 4;
+constexpr long kNearEndOtherLoopback = 8;
+constexpr long kNearEndInwardLoopback = 16;
+
+Loops loopsOf(const Json& object, const Loops& fallback) {
+    auto flag = [&](const char* key, bool otherwise) {
+        const Json& value = object.at(key);
+        return value.is_boolean() ? value.get<bool>() : otherwise;
+    };
+    return {flag("remoteLoop", fallback.remote), flag("analogLoop", fallback.analog),
+            flag("digitalLoop", fallback.digital)};
+}
+
+} // namespace
+
+const ColumnInfo* columnInfo(oid column) {
+    return column >= kFirstColumn && column <= kLastColumn ? &kColumns[column - 1] : nullptr;
+}
+
+long loopbackConfigValue(const Loops& loops) {
+    for (const auto& [combination, value] : kLoopConfigs) {
+        if (combination == loops) {
+            return value;
+        }
+    }
+    return kOtherLoop;
+}
+
+std::optional<Loops> loopsOfConfigValue(long value) {
+    for (const auto& [combination, configValue] : kLoopConfigs) {
+        if (configValue == value) {
+            return combination;
+        }
+    }
+    return std::nullopt;
+}
+
+long loopbackStatusValue(const Loops& loops) {
+    const long sum = (loops.remote ? kNearEndLineLoopback : 0) +
+                     (loops.analog ? kNearEndInwardLoopback : 0) +
+                     (loops.digital ? kNearEndOtherLoopback : 0);
+    return sum == 0 ? kNoLoopback : sum;
+}
+
+unsigned indicationBit(const std::string& name) {
+    for (const auto& indication : kIndications) {
+        if (name == indication.name) {
+            return indication.bit;
+        }
+    }
+    return 0;
+}
+
+long lineStatusValue(unsigned alarmBits, const Loops& chip, bool liudAway) {
+    long status = 0;
+    for (const auto& indication : kIndications) {
+        if ((alarmBits & indication.bit) != 0) {
+            status |= indication.status;
+        }
+    }
+    if (chip.any()) {
+        status |= kLoopbackState;
+    }
+    if (liudAway) {
+        status |= kOtherFailure;
+    }
+    return status == 0 ? kNoAlarm : status;
+}
+
+std::string lineStatusText(long status) {
+    std::string text;
+    for (const auto& [bit, name] : kStatusNames) {
+        if ((status & bit) != 0) {
+            text.append(text.empty() ? "" : "+").append(name);
+        }
+    }
+    return text;
+}
+
+PortState portState(const Json& port, const Config& config) {
+    PortState state;
+    state.port = port.at("port").get<unsigned>();
+    const Json& configured = port.at("config");
+    const std::string lineType = configured.at("lineType").get<std::string>();
+    const Json& framing = configured.at("framing");
+    // A framing the file does not state is unknown: dsx1LineType other.
+    const std::string framingWord = framing.is_string() ? framing.get<std::string>() : "";
+    state.lineType = kLineTypeOther;
+    for (const auto& entry : kLineTypeValues) {
+        if (lineType == entry.lineType && framingWord == entry.framing) {
+            state.lineType = entry.value;
+        }
+    }
+    const int code = configured.at("lineCode").get<int>();
+    const int column = lineTypeColumn(lineType);
+    state.lineCoding = (code == 1 || code == 2) && column >= 0
+                           ? static_cast<long>(config.lineCodes[code - 1][column])
+                           : static_cast<long>(LineCoding::Other);
+    state.circuit = configured.at("circuit").get<std::string>();
+    state.configured = loopsOf(configured, Loops{});
+    state.chip = loopsOf(port.at("chip"), state.configured);
+    const Json& lineLength = configured.at("lineLength");
+    if (state.port < kMaxPorts && config.ports[state.port].lineLength) {
+        state.lineLength = *config.ports[state.port].lineLength;
+    } else if (lineLength.is_number_integer() && lineLength.get<int>() >= 1 &&
+               lineLength.get<int>() <= 5) {
+        state.lineLength = kLineLengthMeters[lineLength.get<int>() - 1];
+    }
+    state.alarmBits = port.at("alarmBits").get<unsigned>();
+    if (port.at("lastChange").is_string()) {
+        state.lastChange = port.at("lastChange").get<std::string>();
+    }
+    return state;
+}
+
+std::optional<double> parseUtc(const std::string& text) {
+    std::tm parts{};
+    int milliseconds = 0;
+    int consumed = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ%n", &parts.tm_year, &parts.tm_mon,
+                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &milliseconds,
+                    &consumed) != 7 ||
+        static_cast<std::size_t>(consumed) != text.size()) {
+        return std::nullopt;
+    }
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    return static_cast<double>(timegm(&parts)) + milliseconds / 1000.0;
+}
+
+} // namespace liusnmp

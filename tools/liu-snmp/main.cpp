@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: MIT
+// liu-snmp: the DS1-MIB's dsx1ConfigTable for the ports liud owns, served
+// to snmpd over AgentX, with dsx1LineStatusChange notifications.
+#include "Agent.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr const char* kDefaultConfig = "/etc/liu-snmp/liu-snmp.conf";
+
+void printUsage() {
+    std::printf("Usage: liu-snmp [OPTIONS]\n"
+                "Serve the DS1-MIB's dsx1ConfigTable (1.3.6.1.2.1.10.18.6) for the ports of the\n"
+                "82V5088 LIU that liud owns, as an AgentX subagent of snmpd, and send\n"
+                "dsx1LineStatusChange when a line's status changes.  A client of liud's control\n"
+                "socket: it never opens the chip.  Runs in the foreground; reconnects when snmpd\n"
+                "or liud restart.\n"
+                "\n"
+                "Options:\n"
+                "  -l, --liud=SOCKET      liud's control socket (default: the configuration's,\n"
+                "                         or %s)\n"
+                "  -x, --agentx=ADDRESS   the AgentX master, as snmpd's agentXSocket writes it,\n"
+                "                         e.g. unix:/var/agentx/master or tcp:localhost:705\n"
+                "                         (default: the configuration's, or net-snmp's default)\n"
+                "  -c, --config=FILE      the configuration file (default %s when it\n"
+                "                         exists; see liu-snmp(8))\n"
+                "  -h, --help             print this help and exit\n"
+                "  -V, --version          print the version and exit\n"
+                "\n"
+                "Signals: SIGTERM and SIGINT end liu-snmp.\n"
+                "\n"
+                "Exit status: 0 ended by SIGTERM or SIGINT, 1 failure (net-snmp's agent library\n"
+                "did not start), 2 usage error or bad configuration file (each mistake as\n"
+                "FILE:LINE: reason).\n",
+                liusnmp::kDefaultLiudSocket, kDefaultConfig);
+}
+
+[[noreturn]] void usageError(const std::string& message) {
+    std::fprintf(stderr, "liu-snmp: %s\nTry 'liu-snmp --help'.\n", message.c_str());
+    std::exit(kExitUsage);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    static const option kOptions[] = {
+        {"liud", required_argument, nullptr, 'l'},   {"agentx", required_argument, nullptr, 'x'},
+        {"config", required_argument, nullptr, 'c'}, {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
+    std::optional<std::string> liud;
+    std::optional<std::string> agentx;
+    std::optional<std::string> configPath;
+    opterr = 0;
+    int option = 0;
+    while ((option = getopt_long(argc, argv, ":l:x:c:hV", kOptions, nullptr)) != -1) {
+        switch (option) {
+        case 'l':
+            liud = optarg;
+            break;
+        case 'x':
+            agentx = optarg;
+            break;
+        case 'c':
+            configPath = optarg;
+            break;
+        case 'h':
+            printUsage();
+            return 0;
+        case 'V':
+            std::printf("liu-snmp %s\n", LIU_VERSION);
+            return 0;
+        case ':':
+            usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
+        default:
+            usageError(std::string("unknown option '") + argv[optind - 1] + "'");
+        }
+    }
+    if (optind < argc) {
+        usageError(std::string("unexpected argument '") + argv[optind] + "'");
+    }
+    if (liud && (liud->empty() || liud->size() >= 108)) {
+        usageError("--liud: a socket path of 1 to 107 bytes");
+    }
+    if (agentx && agentx->empty()) {
+        usageError("--agentx: an address, e.g. unix:/var/agentx/master");
+    }
+    liusnmp::Config config;
+    try {
+        if (configPath) {
+            config = liusnmp::loadConfig(*configPath);
+        } else if (std::FILE* file = std::fopen(kDefaultConfig, "r")) {
+            std::fclose(file);
+            config = liusnmp::loadConfig(kDefaultConfig);
+        }
+    } catch (const liusnmp::BadConfig& bad) {
+        std::fputs(bad.what(), stderr);
+        return kExitUsage;
+    }
+    if (liud) {
+        config.liudSocket = *liud;
+    }
+    if (agentx) {
+        config.agentx = *agentx;
+    }
+    try {
+        liusnmp::Agent agent(std::move(config));
+        return agent.run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "liu-snmp: %s\n", error.what());
+        return 1;
+    }
+}
