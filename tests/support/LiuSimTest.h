@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: MIT
 // LiuSimTest: the GoogleTest fixture for tests against the simulated chip.
 //
-// Every test starts with the chip behind /dev/spidev0.0 in its power-on
-// state (registers, waveform samples and alarms 0, empty transfer log, no
-// fault pending, spidev configuration at its defaults) and an empty trace
-// record.  The fixture hides which binding serves the chip (umockdev or
-// inproc: chosen when the test executable is linked).
+// Every test starts with the chip behind /dev/spidev0.0 at power-on (every
+// register 0, no fault pending), waveform sample (ch, ui, i) holding
+// ch x 0x11 + ui x 0x10 + i, and an empty trace record and stream.  The
+// binding that serves the chip (umockdev or inproc) is chosen when the test
+// executable is linked.
 //
-// The driver library initialises once per process, so each test must run
-// in its own process: register suites with liu_add_test_suite() (see
-// tests/CMakeLists.txt), which does that through gtest_discover_tests.
+// The library starts once per process and has no tear-down: startLibrary()
+// runs liuDrv_init(2, 8) at its first call in the process, then puts the
+// exported globals back to what start-up left (8 ports, symmetrical
+// interface, line type 1) and the chip back to power-on, so that every test
+// on the started library begins alike.  TearDown checks every trace line of
+// the test: the trace mask, one source, a positive line number, and level
+// and id as a pair (error lines id 255, the others liuTsId of that moment).
 #pragma once
 
 #include "LiuModel.h"
@@ -24,27 +28,23 @@
 class LiuSimTest : public ::testing::Test {
   protected:
     void SetUp() override;
+    void TearDown() override;
 
-    // The simulated chip: peek/poke registers and samples, raise alarms,
-    // inject faults, read the transfer log.
     liusim::LiuModel& chip();
+    void startLibrary();
+    // Every register of every bank a value of its own, and the registers
+    // that steer the operations onto their longest paths (user waveform
+    // selected, line code 2, haul 2, T1 mode on odd channels, ...).
+    void presetBusyChip();
 
-    // Every transfer since the test started (or since chip().clearLog()), in
-    // readable form: "W ch3 0x23 <- 0x08", "R global 0x04 -> 0x00",
-    // "R ch2 0x36 -> -- FAILED" (see sim/TransferText.h).
+    // Transfers since the test started or the log was cleared, e.g.
+    // "W ch3 0x23 <- 0x08", "R global 0x04 -> 0x00", "R ch2 0x36 -> -- FAILED".
     std::vector<std::string> transfers() const;
-
-    // Every trace line recorded since the test started, oldest first.
     std::vector<liutrace::TraceRecord> traces() const;
-    // Their formatted texts only.
     std::vector<std::string> traceTexts() const;
-    // The trace lines emitted with exactly this printf format.
     std::vector<liutrace::TraceRecord> tracesWithFormat(std::string_view format) const;
-    // The newest trace line; when there is none the test fails and an empty
-    // record (level 0, empty texts) is returned.
+    // The newest trace line (the test fails when there is none).
     liutrace::TraceRecord lastTrace() const;
-
-    // "umockdev" or "inproc".
     static const char* bindingName();
 
   private:

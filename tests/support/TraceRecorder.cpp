@@ -2,8 +2,9 @@
 #include "TraceRecorder.h"
 
 #include "LiuDrv.h"
-#include "TraceText.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <mutex>
 
 namespace liutrace {
@@ -13,12 +14,26 @@ struct Recorder {
     std::mutex lock;
     std::vector<TraceRecord> records;
     std::vector<TraceSetRegistration> registrations;
+    std::vector<std::string> stream;
     int16_t setId = kDefaultTraceSetId;
 };
 
 Recorder& recorder() {
     static Recorder instance;
     return instance;
+}
+
+char levelLetter(int level) {
+    switch (level) {
+    case LIUDRV_TRACE_LEVEL_ERROR:
+        return 'E';
+    case LIUDRV_TRACE_LEVEL_CALL:
+        return 'C';
+    case LIUDRV_TRACE_LEVEL_DETAIL:
+        return 'D';
+    default:
+        return '?';
+    }
 }
 
 } // namespace
@@ -33,9 +48,14 @@ std::vector<TraceSetRegistration> registrations() {
     return recorder().registrations;
 }
 
-int initCalls() {
+std::vector<std::string> stream() {
     std::lock_guard guard(recorder().lock);
-    return static_cast<int>(recorder().registrations.size());
+    return recorder().stream;
+}
+
+void noteTransfer(std::string text) {
+    std::lock_guard guard(recorder().lock);
+    recorder().stream.push_back(std::move(text));
 }
 
 void setTraceSetId(int16_t id) {
@@ -47,6 +67,7 @@ void clear() {
     std::lock_guard guard(recorder().lock);
     recorder().records.clear();
     recorder().registrations.clear();
+    recorder().stream.clear();
     recorder().setId = kDefaultTraceSetId;
 }
 
@@ -67,14 +88,19 @@ extern "C" int initTraceSet(const char* name, int first, int last, int defaultLe
 
 extern "C" int tracePrintf(int id, int level, unsigned int mask, const char* source, int line,
                            const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = liutrace::formatText(format, args);
-    va_end(args);
-
+    std::string text;
+    if (format != nullptr) {
+        va_list args;
+        va_start(args, format);
+        char buffer[512];
+        const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+        va_end(args);
+        text.assign(buffer, length < 0 ? 0 : std::min<std::size_t>(length, sizeof buffer - 1));
+    }
     auto& state = liutrace::recorder();
     std::lock_guard guard(state.lock);
+    state.stream.push_back(std::string(1, liutrace::levelLetter(level)) + ' ' + text);
     state.records.push_back({id, level, mask, source != nullptr ? source : "", line,
-                             format != nullptr ? format : "", std::move(text)});
+                             format != nullptr ? format : "", std::move(text), liuTsId});
     return 0;
 }

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Recording trace sink for tests: initTraceSet/tracePrintf that keep every
-// call instead of printing it, so a test can check the exact trace lines the
-// library emitted (id, level, mask, source, line, format and formatted text).
-//
-// Link liuTraceRecorder instead of liuTrace.  All functions are thread-safe.
+// call instead of printing it.  Besides the trace records it keeps one
+// stream of what a caller of the library observes, in order: the transfers
+// the simulated chip received (noted by the test fixture, in the simulator's
+// log format "W ch3 0x23 <- 0x08") and the trace lines as "<level> <text>",
+// level C (call), D (detail) or E (error).  All functions are thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ struct TraceRecord {
     int line;
     std::string format; // the printf format as passed ("" when none)
     std::string text;   // the format expanded with its arguments
+    int setId;          // liuTsId when the line was traced
 };
 
 // One initTraceSet call.
@@ -35,20 +37,15 @@ struct TraceSetRegistration {
 
 constexpr int16_t kDefaultTraceSetId = 7;
 
-// Every tracePrintf call since the last clear(), oldest first.
 std::vector<TraceRecord> records();
-
-// Every initTraceSet call since the last clear(), oldest first.
 std::vector<TraceSetRegistration> registrations();
-
-// Number of initTraceSet calls since the last clear().
-int initCalls();
-
-// The id initTraceSet stores through its id pointer (kDefaultTraceSetId
-// until changed).
+// Transfers and trace lines since the last clear(), oldest first.
+std::vector<std::string> stream();
+// Appends a transfer, in the simulator's log format, to the stream.
+void noteTransfer(std::string text);
+// The id initTraceSet stores (kDefaultTraceSetId until changed).
 void setTraceSetId(int16_t id);
-
-// Forgets all records and registrations and restores kDefaultTraceSetId.
+// Forgets records, registrations and stream; restores kDefaultTraceSetId.
 void clear();
 
 } // namespace liutrace
