@@ -17,15 +17,10 @@ std::vector<golden::Case> allCases() {
     return all;
 }
 
-class Golden : public LiuSimTest, public ::testing::WithParamInterface<golden::Case> {
-  protected:
-    void SetUp() override {
-        LiuSimTest::SetUp();
-        startLibrary();
-    }
-};
+class Golden : public LiuSimTest, public ::testing::WithParamInterface<golden::Case> {};
 
 TEST_P(Golden, Case) {
+    startLibrary();
     golden::run(GetParam(), chip());
 }
 

@@ -7,10 +7,11 @@
 #include "TransferText.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -32,20 +33,14 @@ std::string format(const char* text, ...) {
 
 Lines tokens(const std::string& text) {
     std::istringstream in(text);
-    Lines all;
-    for (std::string token; in >> token;) {
-        all.push_back(token);
-    }
-    return all;
+    return {std::istream_iterator<std::string>(in), {}};
 }
 
 int number(const std::string& token) {
     char* end = nullptr;
     const long value = std::strtol(token.c_str(), &end, 0);
-    if (token.empty() || *end != '\0') {
-        throw std::invalid_argument("not a number: " + token);
-    }
-    return static_cast<int>(value);
+    return token.empty() || *end != '\0' ? throw std::invalid_argument("not a number: " + token)
+                                         : static_cast<int>(value);
 }
 
 // "global" (bank 0), "ch3" or "ch0-7"; "3" or "0-7" for alarm table rows.
@@ -61,34 +56,34 @@ std::vector<unsigned> range(std::string spec) {
 
 std::pair<std::string, int> assignment(const std::string& token) {
     const std::size_t equals = token.find('=');
-    if (equals == std::string::npos) {
-        throw std::invalid_argument("not NAME=VALUE: " + token);
-    }
-    return {token.substr(0, equals), number(token.substr(equals + 1))};
+    return equals == std::string::npos
+               ? throw std::invalid_argument("not NAME=VALUE: " + token)
+               : std::pair{token.substr(0, equals), number(token.substr(equals + 1))};
 }
 
+// A transfer of a channel register as the chip's log shows it.
 std::string transfer(Access access, unsigned ch, int reg, int value) {
-    return liusim::describe({{},
-                             access,
-                             static_cast<std::uint8_t>(ch),
-                             static_cast<std::uint8_t>(reg),
-                             static_cast<std::uint8_t>(value),
-                             true});
+    return access == Access::Read ? format("R ch%u 0x%02x -> 0x%02x", ch, reg, value)
+                                  : format("W ch%u 0x%02x <- 0x%02x", ch, reg, value);
 }
 
-void written(Lines& stream, unsigned ch, int reg, int value) {
-    stream.push_back(transfer(Access::Write, ch, reg, value));
-    stream.push_back(format("D liuDrv_write: reg=0x%02x value=0x%02x", reg, value));
+// The 64 sample address writes and sample reads of a channel, UI by UI
+// (the waveform read-out) or row by row (the pulse shape dump).
+void samples(Lines& stream, const liusim::LiuModel& chip, unsigned ch, bool byUi) {
+    for (unsigned outer = 0; outer < (byUi ? 4 : 16); ++outer) {
+        for (unsigned inner = 0; inner < (byUi ? 16 : 4); ++inner) {
+            const unsigned ui = byUi ? outer : inner, i = byUi ? inner : outer;
+            const int address = static_cast<int>(0xC0 + ui * 16 + i);
+            stream.push_back(transfer(Access::Write, ch, 0x25, address));
+            stream.push_back(format("D liuDrv_write: reg=0x25 value=0x%02x", address));
+            stream.push_back(transfer(Access::Read, ch, 0x26, chip.sample(ch, ui, i)));
+        }
+    }
 }
 
 // The 128 transfers and 67 trace lines of the waveform read-out of a port.
 void readout(Lines& stream, const liusim::LiuModel& chip, unsigned port, int pulseTemplate) {
-    for (unsigned ui = 0; ui < 4; ++ui) {
-        for (unsigned i = 0; i < 16; ++i) {
-            written(stream, port, 0x25, static_cast<int>(0xC0 + ui * 16 + i));
-            stream.push_back(transfer(Access::Read, port, 0x26, chip.sample(port, ui, i)));
-        }
-    }
+    samples(stream, chip, port, true);
     for (unsigned half = 0; half < 2; ++half) {
         std::string line = half == 0 ? "D UI1:" : "D     ";
         for (unsigned i = half * 8; i < half * 8 + 8; ++i) {
@@ -108,8 +103,8 @@ void readout(Lines& stream, const liusim::LiuModel& chip, unsigned port, int pul
 }
 
 // Adds what one expected line stands for to the stream or the printed texts.
-void expand(const std::string& line, const liusim::LiuModel& chip, const void* table, Lines& stream,
-            std::string& out, std::string& err) {
+void expand(const std::string& line, const liusim::LiuModel& chip, const void* table,
+            Lines& stream) {
     const Lines t = tokens(line);
     const bool failed = t.back() == "FAILED";
     if (t[0] == "W" && t.size() >= 5) {
@@ -140,56 +135,40 @@ void expand(const std::string& line, const liusim::LiuModel& chip, const void* t
                           transfer(Access::Read, ch, 0x36, chip.reg(ch, 0x36)));
         }
     } else if (t[0] == "dumpsamples" && t.size() == 2) {
-        const unsigned ch = range(t[1]).at(0);
-        for (unsigned i = 0; i < 16; ++i) {
-            for (unsigned ui = 0; ui < 4; ++ui) {
-                written(stream, ch, 0x25, static_cast<int>(0xC0 + ui * 16 + i));
-                stream.push_back(transfer(Access::Read, ch, 0x26, chip.sample(ch, ui, i)));
-            }
-        }
-    } else if ((t[0] == "out" || t[0] == "err") && line.find('|') < line.rfind('|')) {
-        const std::size_t first = line.find('|');
-        (t[0] == "out" ? out : err) += line.substr(first + 1, line.rfind('|') - first - 1) + "\n";
+        samples(stream, chip, range(t[1]).at(0), false);
+    } else if (t[0] == "out" || t[0] == "err" || t[0] == "I") {
+        stream.push_back(line);
     } else {
         throw std::invalid_argument("unknown line: " + line);
     }
 }
 
-// The library's globals a golden file sets and expects.
-struct Global {
-    const char* name;
-    int (*get)();
-    void (*set)(int);
-};
-// clang-format off
-#define LIU_GLOBAL(name, type)                                                                     \
-    {#name, [] { return static_cast<int>(liuDrv_##name); },                                       \
-     [](int value) { liuDrv_##name = static_cast<type>(value); }}
-const Global kGlobals[] = {
-    LIU_GLOBAL(lineType, int), LIU_GLOBAL(inoutType, int), LIU_GLOBAL(inited, int),
-    LIU_GLOBAL(liuTyp, int), LIU_GLOBAL(maxPorts, std::uint8_t), LIU_GLOBAL(maxLius, std::uint8_t),
-    LIU_GLOBAL(maxPortsLiu, std::uint8_t)};
-// clang-format on
-
-const Global& global(const std::string& name) {
-    for (const Global& known : kGlobals) {
-        if (name == known.name) {
-            return known;
-        }
+// A library global a golden file expects (value: none) or sets.
+int global(const std::string& name, std::optional<int> value = {}) {
+#define LIU_GLOBAL(global)                                                                         \
+    if (name == #global) {                                                                         \
+        if (value) {                                                                               \
+            liuDrv_##global = static_cast<decltype(liuDrv_##global)>(*value);                      \
+        }                                                                                          \
+        return liuDrv_##global;                                                                    \
     }
-    throw std::invalid_argument("unknown global " + name);
+    LIU_GLOBAL(lineType)
+    LIU_GLOBAL(inoutType)
+    LIU_GLOBAL(inited)
+    LIU_GLOBAL(liuTyp)
+    LIU_GLOBAL(maxPorts)
+    LIU_GLOBAL(maxLius)
+    LIU_GLOBAL(maxPortsLiu) throw std::invalid_argument("unknown global " + name);
 }
 
 const liuops::Operation& operation(const std::string& name) {
-    if (const liuops::Operation* op = liuops::findOperation(name)) {
-        return *op;
-    }
-    throw std::invalid_argument("unknown operation " + name);
+    const liuops::Operation* op = liuops::findOperation(name);
+    return op != nullptr ? *op : throw std::invalid_argument("unknown operation " + name);
 }
 
 bool isDirective(const std::string& word) {
-    static const std::string kDirectives = " case set global state fail failopen "
-                                           "allowopen call run check table rmw decode ";
+    static const std::string kDirectives =
+        " case set check fail failopen allowopen call run table rmw decode ";
     return kDirectives.find(" " + word + " ") != std::string::npos;
 }
 
@@ -216,37 +195,28 @@ class Interpreter {
             if (!collecting_) {
                 throw std::invalid_argument("expected line outside a call: " + text);
             }
-            expand(text, chip_, out_.table, expected_, expectedOut_, expectedErr_);
+            expand(text, chip_, out_.table, expected_);
             return;
         }
         finish();
         const std::string& word = t[0];
-        if (word == "set" || word == "check") {
-            for (unsigned ch : range(t.at(1))) {
-                for (std::size_t i = 2; i < t.size(); ++i) {
-                    const auto [reg, value] = assignment(t[i]);
-                    const auto address = static_cast<std::uint8_t>(number(reg));
+        if (word == "set" || word == "check") { // registers of channels, or globals
+            const bool registers = t.at(1).find('=') == std::string::npos;
+            for (unsigned ch : registers ? range(t[1]) : std::vector<unsigned>{0}) {
+                for (std::size_t i = registers ? 2 : 1; i < t.size(); ++i) {
+                    const auto [name, value] = assignment(t[i]);
+                    const auto reg = static_cast<std::uint8_t>(registers ? number(name) : 0);
                     if (word == "set") {
-                        chip_.setReg(ch, address, static_cast<std::uint8_t>(value));
+                        registers ? chip_.setReg(ch, reg, static_cast<std::uint8_t>(value))
+                                  : void(global(name, value));
                     } else {
-                        EXPECT_EQ(chip_.reg(ch, address), value)
-                            << where_ << ": ch" << ch << " " << t[i];
+                        EXPECT_EQ(registers ? chip_.reg(ch, reg) : global(name), value)
+                            << where_ << ": " << t[1] << " " << t[i];
                     }
                 }
             }
-        } else if (word == "global" || word == "state") {
-            for (std::size_t i = 1; i < t.size(); ++i) {
-                const auto [name, value] = assignment(t[i]);
-                if (word == "global") {
-                    global(name).set(value);
-                } else {
-                    EXPECT_EQ(global(name).get(), value) << where_ << ": " << name;
-                }
-            }
         } else if (word == "fail") {
-            for (std::size_t i = 1; i < t.size(); ++i) {
-                chip_.failTransfer(static_cast<std::uint64_t>(number(t[i])));
-            }
+            chip_.failTransfer(static_cast<std::uint64_t>(number(t.at(1))));
         } else if (word == "failopen" || word == "allowopen") {
             chip_.failOpen(word == "failopen");
         } else if (word == "call" || word == "run") {
@@ -264,16 +234,15 @@ class Interpreter {
             const int reg = number(t.at(4));
             chip_.setReg(ch, static_cast<std::uint8_t>(reg),
                          static_cast<std::uint8_t>(number(t.at(5))));
-            const std::size_t mark = liutrace::stream().size();
+            chip_.clearLog();
             EXPECT_EQ(operation(t.at(1)).call(args, &out_), 0) << where_;
             Lines seen;
-            for (const std::string& item : since(mark)) {
-                if (item[0] == 'R' || item[0] == 'W') {
-                    seen.push_back(item);
-                }
+            for (const liusim::Transfer& done : chip_.log()) {
+                seen.push_back(liusim::describe(done));
             }
-            expectSame(seen, {transfer(Access::Read, ch, reg, number(t[5])),
-                              transfer(Access::Write, ch, reg, number(t.at(6)))});
+            EXPECT_EQ(joined(seen), joined({transfer(Access::Read, ch, reg, number(t[5])),
+                                            transfer(Access::Write, ch, reg, number(t.at(6)))}))
+                << where_;
         } else if (word == "decode") { // decode OP PORT REG=VAL... -> V|refused
             const liuops::Operation& op = operation(t.at(1));
             const int port = number(t.at(2));
@@ -285,26 +254,11 @@ class Interpreter {
                              static_cast<std::uint8_t>(value));
             }
             out_.reset();
-            const int result = op.call(&port, &out_);
-            if (t.at(i + 1) == "refused") {
-                EXPECT_EQ(result, -1) << where_;
-                EXPECT_TRUE(out_.untouched()) << where_;
-            } else if (op.handsBack) {
-                EXPECT_EQ(result, 0) << where_;
-                EXPECT_EQ(out_.value, number(t[i + 1])) << where_;
-            } else {
-                EXPECT_EQ(result, number(t[i + 1])) << where_;
-            }
+            const bool refused = t.at(i + 1) == "refused";
+            const int value = refused ? liuops::kUntouched : number(t[i + 1]);
+            EXPECT_EQ(op.call(&port, &out_), refused ? -1 : op.handsBack ? 0 : value) << where_;
+            EXPECT_EQ(out_.value, op.handsBack ? value : liuops::kUntouched) << where_;
         }
-    }
-
-    static Lines since(std::size_t mark) {
-        const Lines all = liutrace::stream();
-        return Lines(all.begin() + static_cast<long>(std::min(mark, all.size())), all.end());
-    }
-
-    void expectSame(const Lines& actual, const Lines& expected) const {
-        EXPECT_EQ(joined(actual), joined(expected)) << where_;
     }
 
     // call|run OP ARG... = RESULT [out=V|out=untouched]; ARG "null": no out-parameter.
@@ -326,18 +280,19 @@ class Interpreter {
             ::testing::internal::CaptureStderr();
         }
         const int result = op.call(args.data(), null ? nullptr : &out_);
-        if (op.prints) {
+        actual_ = liutrace::stream();
+        actual_.erase(actual_.begin(), actual_.begin() + static_cast<long>(mark));
+        if (op.prints) { // what it printed, after its transfers and trace lines
             std::fflush(nullptr);
-            printedOut_ = ::testing::internal::GetCapturedStdout();
-            printedErr_ = ::testing::internal::GetCapturedStderr();
+            printed("out", ::testing::internal::GetCapturedStdout());
+            printed("err", ::testing::internal::GetCapturedStderr());
         }
-        actual_ = since(mark);
         EXPECT_EQ(result, number(t.at(i + 1))) << where_ << ": " << op.name;
-        const std::string outSpec = i + 2 < t.size() ? t[i + 2] : "";
-        if (outSpec == "out=untouched" || (op.handsBack && result != 0)) {
+        if (op.handsBack && result != 0) {
             EXPECT_TRUE(out_.untouched()) << where_ << ": out-parameter written";
-        } else if (outSpec.rfind("out=", 0) == 0) {
-            EXPECT_EQ(t[1] == "read" ? out_.byte : out_.value, number(outSpec.substr(4))) << where_;
+        } else if (i + 2 < t.size()) { // out=V
+            EXPECT_EQ(t[1] == "read" ? out_.byte : out_.value, number(t[i + 2].substr(4)))
+                << where_;
         }
         if (op.guard == liuops::Guard::Inited && result == 0 && !null) { // the alarm table
             for (int port = 0; port < LIUDRV_ALARM_PORTS; ++port) {
@@ -350,33 +305,30 @@ class Interpreter {
             }
         }
         collecting_ = t[0] == "call";
-        checkPrinted_ = op.prints;
         callAt_ = where_;
+    }
+
+    void printed(const std::string& stream, const std::string& text) {
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            actual_.push_back(stream + " |" + line + "|");
+        }
     }
 
     void finish() {
         if (collecting_) {
-            std::swap(where_, callAt_);
-            expectSame(actual_, expected_);
-            if (checkPrinted_) {
-                EXPECT_EQ(printedOut_, expectedOut_) << where_ << ": standard output";
-                EXPECT_EQ(printedErr_, expectedErr_) << where_ << ": standard error";
-            }
-            std::swap(where_, callAt_);
+            EXPECT_EQ(joined(actual_), joined(expected_)) << callAt_;
         }
         collecting_ = false;
         expected_.clear();
-        expectedOut_.clear();
-        expectedErr_.clear();
     }
 
     const Case& golden_;
     liusim::LiuModel& chip_;
     std::string where_, callAt_;
     liuops::Out out_;
-    bool collecting_ = false, checkPrinted_ = false;
+    bool collecting_ = false;
     Lines actual_, expected_;
-    std::string expectedOut_, expectedErr_, printedOut_, printedErr_;
 };
 
 } // namespace
@@ -387,7 +339,7 @@ std::vector<Case> load(const std::string& path) {
     const std::string stem = path.substr(slash, path.rfind('.') - slash);
     std::vector<Case> cases;
     if (!in) {
-        return {{stem + "_unreadable", path, {{0, "unreadable file"}}}};
+        return {{stem + "_unreadable", path, {{0, "unreadable"}}}};
     }
     int number = 0;
     for (std::string text; std::getline(in, text);) {
@@ -398,10 +350,7 @@ std::vector<Case> load(const std::string& path) {
         }
         text = text.substr(start, text.find_last_not_of(" \t") + 1 - start);
         if (text.rfind("case ", 0) == 0) {
-            std::string name = stem + "_" + text.substr(5);
-            std::replace_if(
-                name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
-            cases.push_back({name, path, {}});
+            cases.push_back({stem + "_" + text.substr(5), path, {}});
         } else if (cases.empty()) {
             return {{stem + "_malformed", path, {{number, "line before the first case"}}}};
         }

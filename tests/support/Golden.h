@@ -4,14 +4,13 @@
 // LiuSimTest leaves it and executes its lines in order:
 //
 //   case NAME                        a new case
-//   set chN|chN-M|global REG=VAL...  chip registers (0x36: the alarm status)
-//   global NAME=VAL...               library globals (lineType inoutType inited liuTyp
-//                                    maxPorts maxLius maxPortsLiu) ...
-//   state NAME=VAL...                ... and their values to expect
-//   fail K... | failopen | allowopen fail the K-th transfer from here; refuse the open
-//   call OP ARG... = RESULT [out=V|out=untouched]      an operation of the table
-//                                    (Operations.h); ARG "null" passes a null
-//                                    out-parameter; the lines that follow are
+//   set chN|chN-M|global REG=VAL...  chip registers (0x36: the alarm status), or
+//   set NAME=VAL...                  library globals: lineType inoutType inited
+//                                    liuTyp maxPorts maxLius maxPortsLiu
+//   fail K | failopen | allowopen   fail the K-th transfer from here; refuse the open
+//   call OP ARG... = RESULT [out=V]  an operation of the table (Operations.h);
+//                                    ARG "null": a null out-parameter (written only
+//                                    with result 0); the lines that follow are
 //                                    everything the call must do, in order:
 //     W chN REG <- VAL [FAILED]      a write and its detail line (or its error line)
 //     R chN REG -> VAL | -- FAILED   a read (a failed one with its error line)
@@ -21,9 +20,10 @@
 //                                    address writes and reads, its 67 trace lines
 //     dumpsamples chN                the pulse shape dump's 64 sample writes and reads
 //     polled chN|chN-M [K]           the alarm poll's six (K) reads of 0x36 of each channel
-//     out |TEXT| , err |TEXT|        a line printed on standard output / error
+//     I NAME FIRST LAST LEVEL MASK   a trace set registration
+//     out|err |TEXT|                 a line printed on standard output / error, last
 //   run OP ARG... = RESULT [out=V]   a call whose transfers and traces are not compared
-//   check chN|chN-M|global REG=VAL...               chip registers to expect
+//   check ... (as set)               registers or globals to expect
 //   table N|N-M E1 E2 E3 E4 E5 E6    rows of the last alarm table handed back
 //   rmw OP PORT ARG REG BEFORE AFTER set OP(PORT, ARG) reads BEFORE, writes AFTER
 //   decode OP PORT REG=VAL... -> V   OP on those registers hands back (or returns) V;

@@ -1,19 +1,13 @@
 // SPDX-License-Identifier: MIT
-// LiuSimTest: the GoogleTest fixture for tests against the simulated chip.
-//
-// Every test starts with the chip behind /dev/spidev0.0 at power-on (every
-// register 0, no fault pending), waveform sample (ch, ui, i) holding
-// ch x 0x11 + ui x 0x10 + i, and an empty trace record and stream.  The
-// binding that serves the chip (umockdev or inproc) is chosen when the test
-// executable is linked.
-//
-// The library starts once per process and has no tear-down: startLibrary()
-// runs liuDrv_init(2, 8) at its first call in the process, then puts the
-// exported globals back to what start-up left (8 ports, symmetrical
-// interface, line type 1) and the chip back to power-on, so that every test
-// on the started library begins alike.  TearDown checks every trace line of
-// the test: the trace mask, one source, a positive line number, and level
-// and id as a pair (error lines id 255, the others liuTsId of that moment).
+// LiuSimTest: the GoogleTest fixture for tests against the simulated chip
+// behind /dev/spidev0.0 (umockdev or inproc binding, chosen at link time).
+// Every test starts with the chip at power-on (registers 0, no fault),
+// waveform sample (ch, ui, i) holding ch x 0x11 + ui x 0x10 + i, and an
+// empty trace record.  The library starts once per process: startLibrary()
+// runs liuDrv_init(2, 8) at its first call, then puts back the globals
+// start-up left (8 ports, symmetrical interface, line type 1) and the chip
+// at power-on.  TearDown checks every trace line: the mask, one source, a
+// positive line number, id 255 for errors and liuTsId of the moment else.
 #pragma once
 
 #include "LiuModel.h"
@@ -22,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 class LiuSimTest : public ::testing::Test {
@@ -30,21 +23,14 @@ class LiuSimTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    liusim::LiuModel& chip();
+    liusim::LiuModel& chip() { return *chip_; }
     void startLibrary();
-    // Every register of every bank a value of its own, and the registers
-    // that steer the operations onto their longest paths (user waveform
-    // selected, line code 2, haul 2, T1 mode on odd channels, ...).
+    // A value of its own in every register, and registers that steer the
+    // operations onto their longest paths.
     void presetBusyChip();
 
-    // Transfers since the test started or the log was cleared, e.g.
-    // "W ch3 0x23 <- 0x08", "R global 0x04 -> 0x00", "R ch2 0x36 -> -- FAILED".
-    std::vector<std::string> transfers() const;
-    std::vector<liutrace::TraceRecord> traces() const;
-    std::vector<std::string> traceTexts() const;
-    std::vector<liutrace::TraceRecord> tracesWithFormat(std::string_view format) const;
-    // The newest trace line (the test fails when there is none).
-    liutrace::TraceRecord lastTrace() const;
+    std::vector<std::string> transfers() const; // in the chip log's format
+    liutrace::TraceRecord lastTrace() const;    // the test fails when there is none
     static const char* bindingName();
 
   private:

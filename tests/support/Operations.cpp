@@ -13,20 +13,14 @@ namespace {
 using A = const int*;
 using O = Out*;
 
-std::uint16_t u16(int value) {
-    return static_cast<std::uint16_t>(value);
-}
-std::uint8_t u8(int value) {
-    return static_cast<std::uint8_t>(value);
-}
-std::int32_t* value(O out) {
-    return out != nullptr ? &out->value : nullptr;
-}
+// clang-format off
+std::uint16_t u16(int value) { return static_cast<std::uint16_t>(value); }
+std::uint8_t u8(int value) { return static_cast<std::uint8_t>(value); }
+std::int32_t* value(O out) { return out != nullptr ? &out->value : nullptr; }
 
 constexpr Failure kFailed{1, nullptr};
 constexpr Failure kLineTypeFailed{-1, "liuDrv_getLineType failed"};
 
-// clang-format off
 // A set operation (port, code or state) and a get operation (port, out).
 #define SET(op, port, arg)                                                                         \
     {#op, 2, [](A a, O) { return liuDrv_##op(u16(a[0]), a[1]); }, {port, arg}, Guard::Port,       \
@@ -91,13 +85,13 @@ const Operation kOperations[] = {
 void Out::reset() {
     value = kUntouched;
     byte = kUntouchedByte;
-    std::fill(&table[0][0], &table[0][0] + sizeof table / sizeof table[0][0], kUntouched);
+    std::ranges::fill(std::span(&table[0][0], sizeof table / 4), kUntouched);
 }
 
 bool Out::untouched() const {
     return value == kUntouched && byte == kUntouchedByte &&
-           std::all_of(&table[0][0], &table[0][0] + sizeof table / sizeof table[0][0],
-                       [](std::int32_t entry) { return entry == kUntouched; });
+           std::ranges::count(std::span(&table[0][0], sizeof table / 4), kUntouched) ==
+               sizeof table / 4;
 }
 
 std::span<const Operation> operations() {
@@ -110,7 +104,7 @@ const Operation* findOperation(std::string_view name) {
     return found != std::end(kOperations) ? found : nullptr;
 }
 
-QuietStderr::QuietStderr() : saved_(dup(STDERR_FILENO)) {
+QuietStderr::QuietStderr() : saved(dup(STDERR_FILENO)) {
     std::fflush(stderr);
     const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     dup2(null, STDERR_FILENO);
@@ -119,8 +113,8 @@ QuietStderr::QuietStderr() : saved_(dup(STDERR_FILENO)) {
 
 QuietStderr::~QuietStderr() {
     std::fflush(stderr);
-    dup2(saved_, STDERR_FILENO);
-    close(saved_);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
 }
 
 } // namespace liuops
