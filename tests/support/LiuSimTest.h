@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
-// LiuSimTest: the GoogleTest fixture for tests against the simulated chip
-// behind /dev/spidev0.0 (umockdev or inproc binding, chosen at link time).
-// Every test starts with the chip at power-on (registers 0, no fault),
-// waveform sample (ch, ui, i) holding ch x 0x11 + ui x 0x10 + i, and an
-// empty trace record.  The library starts once per process: startLibrary()
-// runs liuDrv_init(2, 8) at its first call, then puts back the globals
-// start-up left (8 ports, symmetrical interface, line type 1) and the chip
-// at power-on.  TearDown checks every trace line: the mask, one source, a
-// positive line number, id 255 for errors and liuTsId of the moment else.
+// LiuSimTest: the GoogleTest fixture for tests against the simulated chip behind
+// /dev/spidev0.0.  Every test starts with the chip at power-on (registers 0),
+// waveform sample (ch, ui, i) = ch x 0x11 + ui x 0x10 + i, no trace recorded.
+// startLibrary(): liuDrv_init(2, 8) once per process, then the globals as it
+// left them (8 ports, symmetrical, line type 1) and the chip at power-on.
+// TearDown checks every trace line: mask, one source, line number, id 255 for
+// errors and liuTsId of the moment for the others.
 #pragma once
 
 #include "LiuModel.h"
