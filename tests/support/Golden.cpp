@@ -44,11 +44,11 @@ int number(const std::string& token) {
 }
 
 // "global" (bank 0), "ch3" or "ch0-7"; "3" or "0-7" for alarm table rows.
-std::vector<unsigned> range(std::string spec) {
-    spec = spec == "global" ? "0" : spec.substr(spec.rfind("ch", 0) == 0 ? 2 : 0);
-    const std::size_t dash = spec.find('-');
+std::vector<unsigned> range(std::string text) {
+    text = text == "global" ? "0" : text.substr(text.rfind("ch", 0) == 0 ? 2 : 0);
+    const std::size_t dash = text.find('-'); // none: npos + 1 wraps to 0, the whole text
     std::vector<unsigned> all;
-    for (int at = number(spec.substr(0, dash)); at <= number(spec.substr(dash + 1)); ++at) {
+    for (int at = number(text.substr(0, dash)); at <= number(text.substr(dash + 1)); ++at) {
         all.push_back(static_cast<unsigned>(at));
     }
     return all;
