@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Configures (once) and builds the PC tree into build/.
-set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
+# Configures (once) and builds the PC tree into build/ ($LIU_BUILD_DIR), with
+# the install prefix /usr that the Debian packages are made from.
+source "$(dirname "$0")/ci-lib.sh"
 build=${LIU_BUILD_DIR:-$top/build}
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 fi
-cmake --build "$build" -j"$(nproc)" >/dev/null
+cmake --build "$build" -j"$jobs" >/dev/null

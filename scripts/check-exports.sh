@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Checks a built libliuDrv.so (PC or board build): its exported symbols are
-# exactly the names in drvs/liuDrv/exported-symbols.txt, and libc is its only
-# NEEDED library.  The binutils are picked by the library's ELF machine
+# exactly the names in drvs/liuDrv/exported-symbols.txt, libc is its only
+# NEEDED library, and it imports no allocator (malloc and its family,
+# operator new): the library uses no heap.  The binutils are picked by the library's ELF machine
 # (arm-linux-gnueabihf-readelf for ARM) unless a tool prefix is given.
 # Usage: check-exports.sh LIBRARY [TOOL-PREFIX]   (e.g. arm-linux-gnueabihf-)
 set -euo pipefail
@@ -48,6 +49,13 @@ if [ "$needed" != "libc.so.6" ]; then
     echo "check-exports: $lib needs: $(echo $needed) (expected libc.so.6 only)" >&2
     exit 1
 fi
+allocators=$(LC_ALL=C "$readelf" --dyn-syms -W "$lib" |
+    awk '$7 == "UND" { sub(/@.*/, "", $8); print $8 }' |
+    grep -E '^(malloc|calloc|realloc|reallocarray|free|aligned_alloc|posix_memalign|memalign|valloc|pvalloc|strn?dup|_Zn[wa].*)$' || true)
+if [ -n "$allocators" ]; then
+    echo "check-exports: $lib imports an allocator: $(echo $allocators)" >&2
+    exit 1
+fi
 soname=$(LC_ALL=C "$readelf" -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 echo "check-exports: $lib ($machine${soname:+, soname $soname}) exports" \
-    "$(echo "$actual" | wc -l) names, needs only libc"
+    "$(echo "$actual" | wc -l) names, needs only libc, imports no allocator"

@@ -1,53 +1,46 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Bounded fuzz run: builds the libFuzzer target liu_fuzz (clang, AddressSanitizer
-# and UndefinedBehaviorSanitizer) into build-fuzz and runs it for
-# $LIU_FUZZ_SECONDS (default 60) from the seed corpus in tests/fuzz/corpus.
-# An input that crashes it or breaks one of its checks is copied to
-# tests/fuzz/regressions/ (replayed from then on by the test fuzz_replay) and
-# fails the run; commit it together with the fix.
-# Build directory: $LIU_FUZZ_BUILD_DIR, default build-fuzz.
-set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
+# Bounded fuzz runs: the libFuzzer targets below, built with clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer (LIU_BUILD_FUZZ=ON) into
+# build-fuzz ($LIU_FUZZ_BUILD_DIR), each for $LIU_FUZZ_SECONDS (default 30)
+# from the seeds in its directory's corpus/ and the crash inputs kept in its
+# regressions/.  A new crashing input is copied to regressions/ (commit it
+# with the fix) and fails the run.
+source "$(dirname "$0")/ci-lib.sh"
 build=${LIU_FUZZ_BUILD_DIR:-$top/build-fuzz}
-seconds=${LIU_FUZZ_SECONDS:-60}
-jobs=${LIU_JOBS:-$(nproc)}
-start=$SECONDS
-step() { echo "== ci-fuzz: $* ($((SECONDS - start)) s)"; }
-
+seconds=${LIU_FUZZ_SECONDS:-30}
+# One line per fuzz target: its CMake target, its directory in the tree and
+# the longest input it takes (the library's API sequences are short; liud's
+# requests reach the control socket's 4 KiB line limit).
+targets=(
+    "liu_fuzz tests/fuzz 512"
+    "liud_fuzz tests/liud 4200"
+)
 step "dependencies"
 "$top/scripts/deps.sh" clang libclang-rt-14-dev
-
-step "configure"
+step "configure, build"
 cmake -S "$top" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIU_BUILD_FUZZ=ON -DLIU_BUILD_TOOLS=OFF \
     -DLIU_SIM_BINDING=inproc >/dev/null
-step "build"
-cmake --build "$build" --target liu_fuzz -j"$jobs" >/dev/null
-
-step "fuzzing for $seconds s"
-corpus=$build/corpus
-artifacts=$build/artifacts
-rm -rf "$artifacts"
-mkdir -p "$corpus" "$artifacts"
-log=$build/fuzz.log
-status=0
-# New inputs go to the build's corpus; the seeds in the tree stay as they are.
-ASAN_OPTIONS="abort_on_error=1:detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
-    "$build/tests/fuzz/liu_fuzz" -max_total_time="$seconds" -max_len=512 -timeout=10 \
-    -rss_limit_mb=1024 -print_final_stats=1 -artifact_prefix="$artifacts/" \
-    "$corpus" "$top/tests/fuzz/corpus" >"$log" 2>&1 || status=$?
-grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::new_units_added)' "$log" || true
-
-crashes=$(find "$artifacts" -type f | sort)
-if [ "$status" -ne 0 ] || [ -n "$crashes" ]; then
-    tail -n 60 "$log"
-    for crash in $crashes; do
-        cp "$crash" "$top/tests/fuzz/regressions/"
-        echo "ci-fuzz: kept $(basename "$crash") in tests/fuzz/regressions/" >&2
-    done
-    echo "ci-fuzz: the fuzz target failed (status $status); full log in $log" >&2
-    exit 1
-fi
-step "liud's request parser" && mkdir -p "$build/liud-corpus" && cmake --build "$build" --target liud_fuzz -j"$jobs" >/dev/null && { "$build/tests/liud/liud_fuzz" -max_total_time="${LIU_LIUD_FUZZ_SECONDS:-30}" -max_len=4200 -timeout=10 -close_fd_mask=2 -artifact_prefix="$artifacts/" "$build/liud-corpus" "$top/tests/liud/corpus" >"$build/liud-fuzz.log" 2>&1 || { tail -n 40 "$build/liud-fuzz.log"; echo "ci-fuzz: liud_fuzz failed; the input is in $artifacts" >&2; exit 1; }; }
-step "done: no crash, every check held"
+cmake --build "$build" -j"$jobs" --target "${targets[@]%% *}" >/dev/null
+for entry in "${targets[@]}"; do
+    read -r target dir max_len <<<"$entry"
+    step "$target for $seconds s"
+    work=$build/$target
+    rm -rf "$work/artifacts"
+    mkdir -p "$work/corpus" "$work/artifacts"
+    status=0
+    ASAN_OPTIONS="abort_on_error=1:detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
+        "$(find "$build" -type f -name "$target" -perm -u+x | head -1)" -max_total_time="$seconds" \
+        -max_len="$max_len" -close_fd_mask=2 -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \
+        -artifact_prefix="$work/artifacts/" "$work/corpus" "$top/$dir/corpus" "$top/$dir/regressions" \
+        >"$work/fuzz.log" 2>&1 || status=$?
+    grep -E '^stat::(number_of_executed_units|new_units_added)' "$work/fuzz.log" || true
+    crashes=$(find "$work/artifacts" -type f)
+    if [ "$status" -ne 0 ] || [ -n "$crashes" ]; then
+        tail -n 40 "$work/fuzz.log"
+        [ -z "$crashes" ] || cp $crashes "$top/$dir/regressions/"
+        fail "$target failed (status $status), crash inputs kept in $dir/regressions/"
+    fi
+done
+step "done"

@@ -1,273 +1,161 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Install and packaging checks in CI, for the PC (amd64) and the board (armhf):
-#  1. release builds of the library, trace facility and tools (the armhf tree
-#     of ci-armhf.sh is reused when it exists);
-#  2. cmake --install: amd64 into a prefix, armhf into a sysroot (DESTDIR);
-#     every file a user relies on is there, the soname is versioned;
-#  3. the consumer (tests/consumer) built against each installed tree both
-#     ways, pkg-config (Makefile) and find_package (CMakeLists.txt), and run:
-#     on amd64 under the installed liusim, on armhf under qemu-arm;
-#  4. Debian packages (CPack DEB) inspected with dpkg-deb: names, contents,
-#     architecture and dependencies (what a board installs, libraries, liuctl
-#     and liud, pulls neither umockdev nor GLib; liu-snmp neither liud nor
-#     the driver); the consumer built again against the unpacked packages;
-#     the systemd units of liud and liu-snmp pass systemd-analyze verify;
-#  5. check-exports.sh on every libliuDrv.so built, installed and packaged.
-# Work directory: $LIU_PACKAGE_WORK_DIR, default build-ci-package.
-set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
-work=${LIU_PACKAGE_WORK_DIR:-$top/build-ci-package}
+# Install and packaging checks from the trees CI has built: the PC tree of
+# scripts/test.sh (build/, $LIU_BUILD_DIR) and the board tree of ci-armhf.sh
+# (build-armhf/, $LIU_ARMHF_BUILD_DIR); work directory build-ci-package/.
+#  1. cmake --install: amd64 into a prefix, armhf into a sysroot (DESTDIR);
+#     the files a user relies on are there, the soname is versioned;
+#  2. tests/consumer built against each installed tree both ways
+#     (pkg-config, find_package) and run: on amd64 under the installed
+#     liusim and without a chip, on armhf under qemu-arm without a chip;
+#  3. the Debian packages (CPack) of each tree: architecture, dependencies and
+#     contents as the package table below says; the consumer built again
+#     against the unpacked packages;
+#  4. check-exports.sh on every libliuDrv.so built, installed and packaged.
+source "$(dirname "$0")/ci-lib.sh"
+amd64_build=${LIU_BUILD_DIR:-$top/build}
 armhf_build=${LIU_ARMHF_BUILD_DIR:-$top/build-armhf}
-jobs=${LIU_JOBS:-$(nproc)}
+work=$top/build-ci-package
+consumer=$top/tests/consumer
 version=$(sed -n 's/^project(libliuDrv VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
-start=$SECONDS
-step() { echo "== ci-package: $* ($((SECONDS - start)) s)"; }
-fail() {
-    echo "ci-package: $*" >&2
-    exit 1
+libc='libc6 \(>= [0-9.]+\)'
+
+# The packages of one tree, a line each: name, Depends (a regular expression
+# for the whole field) and the files it holds, for ARCH and TRIPLE.
+package_table() {
+    local lib=usr/lib/$2
+    echo "libliudrv1|$libc|$lib/libliuDrv.so.1 $lib/libliuDrv.so.$version"
+    echo "libliutrace1|$libc, libgcc-s1 \(>= [0-9.]+\), libstdc\+\+6 \(>= [0-9.]+\)|$lib/libliuTrace.so.1"
+    echo "libliudrv-dev|libliutrace1 \(= $version\), libliudrv1 \(= $version\)|usr/include/LiuDrv.h" \
+        "usr/include/LiuTrace.h $lib/libliuDrv.so $lib/libliuTrace.so $lib/pkgconfig/liuDrv.pc" \
+        "$lib/pkgconfig/liuTrace.pc $lib/cmake/LiuDrv/LiuDrvConfig.cmake $lib/cmake/LiuDrv/LiuDrvTargets.cmake"
+    local ours="libliutrace1 \(= $version\), libliudrv1 \(= $version\)"
+    # What a board installs (library, liuctl, liud) pulls neither umockdev nor
+    # GLib: only our libraries and these.
+    local runtime='(libc6|libgcc-s1|libstdc\+\+6|libedit2|libinih1|libsystemd0)( \([^)]*\))?'
+    echo "liuctl|$ours(, $runtime)*|usr/bin/liuctl usr/share/man/man1/liuctl.1.gz"
+    echo "liud|$ours(, $runtime)*|usr/sbin/liud usr/lib/systemd/system/liud.service" \
+        "usr/share/doc/liud/examples/liud.conf usr/share/man/man8/liud.8.gz usr/share/man/man5/liud.conf.5.gz"
+    [ "$1" = amd64 ] || return 0 # liusim needs umockdev, liu-snmp net-snmp: PC packages
+    echo "liusim|umockdev, .*|usr/bin/liusim usr/share/man/man1/liusim.1.gz"
+    # liu-snmp talks to liud over its socket: neither liud nor the driver.
+    local snmp='(libc6|libgcc-s1|libstdc\+\+6|libinih1|libsnmp40)( \([^)]*\))?'
+    echo "liu-snmp|$snmp(, $snmp)*|usr/sbin/liu-snmp usr/lib/systemd/system/liu-snmp.service" \
+        "usr/share/man/man8/liu-snmp.8.gz usr/share/doc/liu-snmp/examples/liu-snmp.conf" \
+        "usr/share/doc/liu-snmp/examples/snmpd-liu.conf"
 }
 
+[ -f "$amd64_build/CMakeCache.txt" ] || fail "no PC tree in $amd64_build: run scripts/test.sh first"
+[ -f "$armhf_build/CMakeCache.txt" ] || fail "no board tree in $armhf_build: run scripts/ci-armhf.sh first"
 step "dependencies"
 "$top/scripts/deps.sh"
 "$top/scripts/deps-armhf.sh"
-rm -rf "$work/stage" "$work/consumer" "$work/unpacked"
+rm -rf "$work"
 mkdir -p "$work"
 
-# ---- 1. release builds -------------------------------------------------------
-amd64_build=$work/amd64
-step "amd64 release build"
-cmake --preset amd64-release -B "$amd64_build" -DLIU_BUILD_TESTS=OFF >/dev/null
-cmake --build "$amd64_build" -j"$jobs"
-step "armhf release build"
-if [ ! -f "$armhf_build/CMakeCache.txt" ]; then
-    armhf_build=$work/armhf
-    cmake --preset armhf -B "$armhf_build" -DLIU_BUILD_TESTS=OFF >/dev/null
-fi
-cmake --build "$armhf_build" -j"$jobs"
-
-# ---- 2. install ----------------------------------------------------------------
-amd64_prefix=$work/stage/amd64
-armhf_sysroot=$work/stage/armhf-sysroot
-amd64_libdir=$amd64_prefix/lib/x86_64-linux-gnu
-armhf_libdir=$armhf_sysroot/usr/lib/arm-linux-gnueabihf
-
-step "install amd64 into a prefix"
-cmake --install "$amd64_build" --prefix "$amd64_prefix" >/dev/null
-step "install armhf into a sysroot (DESTDIR)"
-DESTDIR=$armhf_sysroot cmake --install "$armhf_build" >/dev/null
-
-# check_tree ROOT PREFIX INCLUDEDIR LIBDIR TOOL...: the installed files a
-# user relies on (directories relative to ROOT; PREFIX as the .pc files name it).
-check_tree() {
-    local root=$1 prefix=$2 includedir=$3 libdir=$4
-    shift 4
-    local path
-    for path in "$includedir/LiuDrv.h" "$includedir/LiuTrace.h" \
-        "$libdir/libliuDrv.so.$version" "$libdir/libliuTrace.so.$version" \
-        "$libdir/pkgconfig/liuDrv.pc" "$libdir/pkgconfig/liuTrace.pc" \
-        "$libdir/cmake/LiuDrv/LiuDrvConfig.cmake" \
-        "$libdir/cmake/LiuDrv/LiuDrvConfigVersion.cmake" \
-        "$libdir/cmake/LiuDrv/LiuDrvTargets.cmake" "$@"; do
-        [ -f "$root/$path" ] || fail "$root: $path missing"
+# ---- 1. install ---------------------------------------------------------------
+amd64_root=$work/stage-amd64
+armhf_root=$work/stage-armhf
+step "install"
+cmake --install "$amd64_build" --prefix "$amd64_root/usr" >/dev/null
+DESTDIR=$armhf_root cmake --install "$armhf_build" >/dev/null
+for arch in amd64 armhf; do
+    root=$amd64_root triple=x86_64-linux-gnu prefix=$amd64_root/usr
+    if [ "$arch" = armhf ]; then
+        root=$armhf_root triple=arm-linux-gnueabihf prefix=/usr
+    fi
+    lib=$root/usr/lib/$triple
+    package_table "$arch" "$triple" | while IFS='|' read -r _ _ files; do
+        for file in $files; do
+            [ -e "$root/$file" ] || fail "$arch install: $file missing"
+        done
     done
-    [ "$(readlink "$root/$libdir/libliuDrv.so")" = libliuDrv.so.1 ] ||
-        fail "$root: libliuDrv.so does not link to libliuDrv.so.1"
-    [ "$(readlink "$root/$libdir/libliuDrv.so.1")" = "libliuDrv.so.$version" ] ||
-        fail "$root: libliuDrv.so.1 does not link to libliuDrv.so.$version"
-    LC_ALL=C readelf -d "$root/$libdir/libliuDrv.so.$version" | grep -q 'SONAME.*\[libliuDrv\.so\.1\]' ||
-        fail "$root: soname of libliuDrv is not libliuDrv.so.1"
-    grep -qx "prefix=$prefix" "$root/$libdir/pkgconfig/liuDrv.pc" ||
-        fail "$root: liuDrv.pc does not name the prefix $prefix"
-    echo "installed tree $root: complete"
-}
-amd64_tools=()
-[ -f "$amd64_build/tools/liuctl/liuctl" ] && amd64_tools+=(bin/liuctl share/man/man1/liuctl.1.gz)
-[ -f "$amd64_build/tools/liud/liud" ] && amd64_tools+=(sbin/liud lib/systemd/system/liud.service
-    share/man/man8/liud.8.gz share/man/man5/liud.conf.5.gz share/doc/liud/examples/liud.conf)
-[ -f "$amd64_build/sim/liusim/liusim" ] && amd64_tools+=(bin/liusim share/man/man1/liusim.1.gz)
-[ -f "$amd64_build/tools/liu-snmp/liu-snmp" ] && amd64_tools+=(sbin/liu-snmp
-    lib/systemd/system/liu-snmp.service share/man/man8/liu-snmp.8.gz
-    share/doc/liu-snmp/examples/liu-snmp.conf share/doc/liu-snmp/examples/snmpd-liu.conf)
-armhf_tools=()
-[ -f "$armhf_build/tools/liuctl/liuctl" ] && armhf_tools+=(usr/bin/liuctl)
-[ -f "$armhf_build/tools/liud/liud" ] && armhf_tools+=(usr/sbin/liud)
-check_tree "$amd64_prefix" "$amd64_prefix" include lib/x86_64-linux-gnu "${amd64_tools[@]}"
-check_tree "$armhf_sysroot" /usr usr/include usr/lib/arm-linux-gnueabihf "${armhf_tools[@]}"
-
-# ---- 3. the consumer, both ways ----------------------------------------------
-consumer_src=$top/tests/consumer
-out=$work/consumer
-mkdir -p "$out"
-
-step "consumer against the amd64 prefix: pkg-config and find_package"
-make -s -C "$consumer_src" OUT="$out/amd64-pkgconfig" \
-    PKG_CONFIG_PATH="$amd64_libdir/pkgconfig"
-cmake -S "$consumer_src" -B "$out/amd64-cmake" -DCMAKE_PREFIX_PATH="$amd64_prefix" >/dev/null
-cmake --build "$out/amd64-cmake"
-
-step "consumer against the armhf sysroot: pkg-config and find_package"
-make -s -C "$consumer_src" OUT="$out/armhf-pkgconfig" CC=arm-linux-gnueabihf-gcc \
-    PKG_CONFIG_SYSROOT_DIR="$armhf_sysroot" PKG_CONFIG_LIBDIR="$armhf_libdir/pkgconfig"
-cmake -S "$consumer_src" -B "$out/armhf-cmake" \
-    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-armhf.cmake" -DLIU_SYSROOT="$armhf_sysroot" >/dev/null
-cmake --build "$out/armhf-cmake"
-grep -q "LiuDrv_DIR:PATH=$armhf_libdir/cmake/LiuDrv" "$out/armhf-cmake/CMakeCache.txt" ||
-    fail "armhf consumer did not find the LiuDrv package in the sysroot"
-
-for program in "$out/amd64-pkgconfig" "$out/amd64-cmake/consumer"; do
-    LC_ALL=C readelf -d "$program" | grep -q 'NEEDED.*\[libliuDrv\.so\.1\]' ||
-        fail "$program does not need libliuDrv.so.1"
+    [ "$(readlink "$lib/libliuDrv.so")" = libliuDrv.so.1 ] || fail "$arch: libliuDrv.so does not link to .so.1"
+    LC_ALL=C readelf -d "$lib/libliuDrv.so.$version" | grep -q 'SONAME.*\[libliuDrv\.so\.1\]' ||
+        fail "$arch: soname of libliuDrv is not libliuDrv.so.1"
+    grep -qx "prefix=$prefix" "$lib/pkgconfig/liuDrv.pc" || fail "$arch: liuDrv.pc does not name $prefix"
 done
 
-step "run the consumers"
-# expect_run LABEL EXPECTED_STATUS EXPECTED_TEXT COMMAND...: runs a program
-# and checks its exit status and that its output holds the text.
+# ---- 2. the consumer ------------------------------------------------------------
+# expect_run LABEL STATUS TEXT COMMAND...: exit status and a line of the output.
 expect_run() {
-    local label=$1 status=$2 text=$3 output
+    local label=$1 status=$2 text=$3 output actual=0
     shift 3
-    set +e
-    output=$("$@" 2>&1)
-    local actual=$?
-    set -e
-    if [ "$actual" -ne "$status" ] || ! grep -qF -- "$text" <<<"$output"; then
-        echo "$output" >&2
-        fail "$* exited $actual (expected $status with '$text')"
-    fi
-    echo "ok: $label: exit $status, $(grep -F -- "$text" <<<"$output" | head -1)"
+    output=$("$@" 2>&1) || actual=$?
+    [ "$actual" -eq "$status" ] && grep -qF -- "$text" <<<"$output" ||
+        fail "$label: exit $actual, expected $status with '$text':"$'\n'"$output"
+    echo "ok: $label"
 }
-for way in pkgconfig cmake; do
-    program=$out/amd64-$way
-    [ "$way" = cmake ] && program=$out/amd64-cmake/consumer
-    if [ -x "$amd64_prefix/bin/liusim" ]; then
-        # The installed liusim serves the simulated chip to the consumer.
-        expect_run "amd64 consumer ($way) under liusim" 0 \
-            "consumer: port 4 line code 2, transmitter up, receiver up" \
-            env LD_LIBRARY_PATH="$amd64_libdir" "$amd64_prefix/bin/liusim" -- "$program"
-    fi
-    # Without a chip the library loads, traces through libliuTrace and refuses.
-    expect_run "amd64 consumer ($way) without a chip" 1 "liuDrv_init: open failed!" \
-        env LD_LIBRARY_PATH="$amd64_libdir" "$program"
+step "consumers"
+amd64_lib=$amd64_root/usr/lib/x86_64-linux-gnu
+armhf_lib=$armhf_root/usr/lib/arm-linux-gnueabihf
+make -s -C "$consumer" OUT="$work/consumer-amd64" PKG_CONFIG_LIBDIR="$amd64_lib/pkgconfig"
+cmake -S "$consumer" -B "$work/amd64-cmake" -DCMAKE_PREFIX_PATH="$amd64_root/usr" >/dev/null
+make -s -C "$consumer" OUT="$work/consumer-armhf" CC=arm-linux-gnueabihf-gcc \
+    PKG_CONFIG_SYSROOT_DIR="$armhf_root" PKG_CONFIG_LIBDIR="$armhf_lib/pkgconfig"
+cmake -S "$consumer" -B "$work/armhf-cmake" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-armhf.cmake" \
+    -DLIU_SYSROOT="$armhf_root" >/dev/null
+for way in amd64 armhf; do
+    cmake --build "$work/$way-cmake" >/dev/null
 done
-for way in pkgconfig cmake; do
-    program=$out/armhf-$way
-    [ "$way" = cmake ] && program=$out/armhf-cmake/consumer
-    file -b "$program" | grep -q "ELF 32-bit LSB.*ARM" || fail "$program is not an armhf program"
-    expect_run "armhf consumer ($way) under qemu-arm, without a chip" 1 "liuDrv_init: open failed!" \
-        env LD_LIBRARY_PATH="$armhf_libdir" qemu-arm -L /usr/arm-linux-gnueabihf "$program"
+for program in "$work/consumer-amd64" "$work/amd64-cmake/consumer"; do
+    expect_run "$program under liusim" 0 "consumer: port 4 line code 2, transmitter up, receiver up" \
+        env LD_LIBRARY_PATH="$amd64_lib" "$amd64_root/usr/bin/liusim" -- "$program"
+    expect_run "$program without a chip" 1 "liuDrv_init: open failed!" \
+        env LD_LIBRARY_PATH="$amd64_lib" "$program"
 done
-for tool in bin/liuctl sbin/liud sbin/liu-snmp; do
-    if [ -x "$amd64_prefix/$tool" ]; then
-        expect_run "installed $tool" 0 "$version" \
-            env LD_LIBRARY_PATH="$amd64_libdir" "$amd64_prefix/$tool" --version
-    fi
+for program in "$work/consumer-armhf" "$work/armhf-cmake/consumer"; do
+    expect_run "$program under qemu-arm without a chip" 1 "liuDrv_init: open failed!" \
+        env LD_LIBRARY_PATH="$armhf_lib" qemu-arm -L /usr/arm-linux-gnueabihf "$program"
 done
-if [ -f "$amd64_prefix/lib/systemd/system/liud.service" ] && command -v systemd-analyze >/dev/null; then
-    # The unit as installed, its ExecStart pointed at the installed liud.
-    mkdir -p "$work/unit"
-    sed "s|^ExecStart=/usr/sbin/liud|ExecStart=$amd64_prefix/sbin/liud|" \
-        "$amd64_prefix/lib/systemd/system/liud.service" >"$work/unit/liud.service"
-    grep -q "^ExecStart=$amd64_prefix/sbin/liud " "$work/unit/liud.service" ||
-        fail "liud.service: ExecStart does not start /usr/sbin/liud"
-    # Its Documentation= pages are the installed ones.
-    MANPATH="$amd64_prefix/share/man" systemd-analyze verify "$work/unit/liud.service" ||
-        fail "liud.service does not pass systemd-analyze verify"
-    echo "ok: liud.service passes systemd-analyze verify"
-fi
-if [ -f "$amd64_prefix/lib/systemd/system/liu-snmp.service" ] && command -v systemd-analyze >/dev/null; then
-    mkdir -p "$work/unit"
-    sed "s|^ExecStart=/usr/sbin/liu-snmp|ExecStart=$amd64_prefix/sbin/liu-snmp|" \
-        "$amd64_prefix/lib/systemd/system/liu-snmp.service" >"$work/unit/liu-snmp.service"
-    grep -q "^ExecStart=$amd64_prefix/sbin/liu-snmp$" "$work/unit/liu-snmp.service" ||
-        fail "liu-snmp.service: ExecStart does not start /usr/sbin/liu-snmp"
-    MANPATH="$amd64_prefix/share/man" systemd-analyze verify "$work/unit/liu-snmp.service" ||
-        fail "liu-snmp.service does not pass systemd-analyze verify"
-    echo "ok: liu-snmp.service passes systemd-analyze verify"
-fi
+# Installed tools run from their prefix without LD_LIBRARY_PATH (run path $ORIGIN/../lib...).
+for tool in bin/liuctl bin/liusim sbin/liud sbin/liu-snmp; do
+    expect_run "installed $tool" 0 "$version" "$amd64_root/usr/$tool" --version
+done
+# The systemd units as installed, ExecStart pointed at the installed daemons
+# and Documentation= at the installed manual pages.
+mkdir -p "$work/units"
+for daemon in liud liu-snmp; do
+    sed "s|^ExecStart=/usr/sbin/|ExecStart=$amd64_root/usr/sbin/|" \
+        "$amd64_root/usr/lib/systemd/system/$daemon.service" >"$work/units/$daemon.service"
+    grep -q "^ExecStart=$amd64_root/usr/sbin/$daemon\b" "$work/units/$daemon.service" ||
+        fail "$daemon.service does not start /usr/sbin/$daemon"
+    MANPATH="$amd64_root/usr/share/man" systemd-analyze verify "$work/units/$daemon.service" ||
+        fail "$daemon.service does not pass systemd-analyze verify"
+    echo "ok: $daemon.service passes systemd-analyze verify"
+done
 
-# ---- 4. Debian packages --------------------------------------------------------
-# check_package DEB ARCH DEPENDS-REGEX PATH...: architecture, dependencies
-# (a regular expression for the whole field) and contents of one package.
-check_package() {
-    local deb=$1 arch=$2 depends=$3
-    shift 3
-    [ -f "$deb" ] || fail "package $deb not built"
-    local field contents path
-    field=$(dpkg-deb -f "$deb" Architecture)
-    [ "$field" = "$arch" ] || fail "$deb: Architecture $field, expected $arch"
-    field=$(dpkg-deb -f "$deb" Depends)
-    [[ "$field" =~ ^${depends}$ ]] || fail "$deb: Depends '$field' does not match '$depends'"
-    contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-    for path in "$@"; do
-        grep -qx "./$path" <<<"$contents" || fail "$deb: $path missing"
-    done
-    echo "package $(basename "$deb"): Depends: $field"
-}
-
-# check_packages BUILD ARCH MULTIARCH: builds and inspects the packages of one
-# build, unpacks them and builds the consumer against the unpacked tree.
-check_packages() {
-    local build=$1 arch=$2 triple=$3
-    local dir=$build/packages
-    rm -rf "$dir"
+# ---- 3. packages ----------------------------------------------------------------
+for arch in amd64 armhf; do
+    build=$amd64_build triple=x86_64-linux-gnu cc=cc
+    if [ "$arch" = armhf ]; then
+        build=$armhf_build triple=arm-linux-gnueabihf cc=arm-linux-gnueabihf-gcc
+    fi
+    step "$arch packages"
+    rm -rf "$build/packages"
     (cd "$build" && cpack -G DEB >/dev/null)
-    local lib=usr/lib/$triple
-    local libc='libc6 \(>= [0-9.]+\)'
-    check_package "$dir/libliudrv1_${version}_$arch.deb" "$arch" "$libc" \
-        "$lib/libliuDrv.so.1" "$lib/libliuDrv.so.$version"
-    check_package "$dir/libliutrace1_${version}_$arch.deb" "$arch" \
-        "$libc, libgcc-s1 \(>= [0-9.]+\), libstdc\+\+6 \(>= [0-9.]+\)" \
-        "$lib/libliuTrace.so.1" "$lib/libliuTrace.so.$version"
-    check_package "$dir/libliudrv-dev_${version}_$arch.deb" "$arch" \
-        "libliutrace1 \(= $version\), libliudrv1 \(= $version\)" \
-        usr/include/LiuDrv.h usr/include/LiuTrace.h "$lib/libliuDrv.so" "$lib/libliuTrace.so" \
-        "$lib/pkgconfig/liuDrv.pc" "$lib/pkgconfig/liuTrace.pc" \
-        "$lib/cmake/LiuDrv/LiuDrvConfig.cmake" "$lib/cmake/LiuDrv/LiuDrvConfigVersion.cmake" \
-        "$lib/cmake/LiuDrv/LiuDrvTargets.cmake"
-    local deb ours="libliutrace1 \(= $version\), libliudrv1 \(= $version\)"
-    # What a board installs pulls neither umockdev nor GLib: only these.
-    local runtime='(libc6|libgcc-s1|libstdc\+\+6|libedit2|libinih1|libsystemd0)( \([^)]*\))?'
-    local board="$ours(, $runtime)*"
-    check_package "$dir/liuctl_${version}_$arch.deb" "$arch" "$board" usr/bin/liuctl \
-        usr/share/man/man1/liuctl.1.gz
-    check_package "$dir/liud_${version}_$arch.deb" "$arch" "$board" usr/sbin/liud \
-        usr/lib/systemd/system/liud.service usr/share/doc/liud/examples/liud.conf \
-        usr/share/man/man8/liud.8.gz usr/share/man/man5/liud.conf.5.gz
-    if [ -f "$build/tools/liu-snmp/liu-snmp" ]; then
-        # Neither liud nor the driver: net-snmp's library, inih, the C++ runtime.
-        local snmp='(libc6|libgcc-s1|libstdc\+\+6|libinih1|libsnmp40)( \([^)]*\))?'
-        check_package "$dir/liu-snmp_${version}_$arch.deb" "$arch" "$snmp(, $snmp)*" \
-            usr/sbin/liu-snmp usr/lib/systemd/system/liu-snmp.service \
-            usr/share/man/man8/liu-snmp.8.gz usr/share/doc/liu-snmp/examples/liu-snmp.conf \
-            usr/share/doc/liu-snmp/examples/snmpd-liu.conf
-    fi
-    if [ -f "$build/sim/liusim/liusim" ]; then
-        check_package "$dir/liusim_${version}_$arch.deb" "$arch" "umockdev, .*" usr/bin/liusim \
-            usr/share/man/man1/liusim.1.gz
-    fi
-    [ ! -e "$dir/liudrv-tools_${version}_$arch.deb" ] || fail "liudrv-tools is built again"
-    local unpacked=$work/unpacked/$arch
-    mkdir -p "$unpacked"
-    for deb in "$dir"/*.deb; do
+    unpacked=$work/unpacked-$arch
+    package_table "$arch" "$triple" | while IFS='|' read -r name depends files; do
+        deb=$build/packages/${name}_${version}_$arch.deb
+        [ -f "$deb" ] || fail "package $deb not built"
+        [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "$deb: not $arch"
+        field=$(dpkg-deb -f "$deb" Depends)
+        [[ "$field" =~ ^${depends}$ ]] || fail "$deb: Depends '$field' does not match '$depends'"
+        contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
+        for file in $files; do
+            grep -qx "./$file" <<<"$contents" || fail "$deb: $file missing"
+        done
         dpkg-deb -x "$deb" "$unpacked"
+        echo "package $(basename "$deb"): Depends: $field"
     done
-    "$top/scripts/check-exports.sh" "$unpacked/$lib/libliuDrv.so.1"
-    local cc=cc
-    [ "$arch" = armhf ] && cc=arm-linux-gnueabihf-gcc
-    make -s -C "$consumer_src" OUT="$out/$arch-from-packages" CC="$cc" \
-        PKG_CONFIG_SYSROOT_DIR="$unpacked" PKG_CONFIG_LIBDIR="$unpacked/$lib/pkgconfig"
-    echo "consumer built against the unpacked $arch packages"
-}
-step "amd64 packages"
-check_packages "$amd64_build" amd64 x86_64-linux-gnu
-step "armhf packages"
-check_packages "$armhf_build" armhf arm-linux-gnueabihf
+    "$top/scripts/check-exports.sh" "$unpacked/usr/lib/$triple/libliuDrv.so.1"
+    make -s -C "$consumer" OUT="$work/$arch-from-packages" CC="$cc" PKG_CONFIG_SYSROOT_DIR="$unpacked" PKG_CONFIG_LIBDIR="$unpacked/usr/lib/$triple/pkgconfig"
+done
 
-# ---- 5. exported symbols ---------------------------------------------------------
+# ---- 4. exported symbols -----------------------------------------------------------
 step "exported symbols of the built and installed libraries"
-for lib in "$amd64_build/drvs/liuDrv/libliuDrv.so" "$amd64_libdir/libliuDrv.so.1" \
-    "$armhf_build/drvs/liuDrv/libliuDrv.so" "$armhf_libdir/libliuDrv.so.1"; do
+for lib in "$amd64_build/drvs/liuDrv/libliuDrv.so" "$amd64_lib/libliuDrv.so.1" \
+    "$armhf_build/drvs/liuDrv/libliuDrv.so" "$armhf_lib/libliuDrv.so.1"; do
     "$top/scripts/check-exports.sh" "$lib"
 done
-
 step "done"

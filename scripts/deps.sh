@@ -9,7 +9,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config ccache
     googletest libgtest-dev libgmock-dev
     umockdev libumockdev-dev libglib2.0-dev
     libedit-dev
