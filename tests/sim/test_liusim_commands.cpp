@@ -113,7 +113,8 @@ TEST(LiusimCommand, BadCommandsAreRefusedWithTheReason) {
     EXPECT_THAT(refusal("alarm 2 los maybe"), HasSubstr("expected on or off, not 'maybe'"));
     EXPECT_THAT(refusal("alarm 2 los"), HasSubstr("usage: alarm CHANNEL"));
     EXPECT_THAT(refusal("status 3 0x100"), HasSubstr("bad status value '0x100' (expected 0..255)"));
-    EXPECT_THAT(refusal("fail from 0"), HasSubstr("transfer number must be 1 or more"));
+    EXPECT_THAT(refusal("fail from 0"),
+                HasSubstr("bad transfer number '0' (expected 1..4294967295)"));
     EXPECT_THAT(refusal("fail transfer"), HasSubstr("usage: fail transfer K"));
     EXPECT_THAT(refusal("fail sometimes"), HasSubstr("usage: fail next"));
     EXPECT_THAT(refusal("fail next 2"), HasSubstr("usage: fail next"));
