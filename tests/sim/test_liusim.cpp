@@ -95,8 +95,8 @@ int liusim(const std::string& args) {
     return WEXITSTATUS(std::system((LIUSIM " " + args + " >out 2>err").c_str()));
 }
 
-bool waitFor(const char* path) {
-    for (int i = 0; i < 500 && !fs::exists(path); ++i) {
+bool waitFor(const char* path, int seconds = 10) {
+    for (int i = 0; i < seconds * 50 && !fs::exists(path); ++i) {
         usleep(20000);
     }
     return fs::exists(path);
@@ -119,7 +119,7 @@ int probe() {
         usleep(20000);
     }
     std::ofstream("ready");
-    waitFor("go");
+    waitFor("go", 100); // a slow (sanitizer) build takes a while for the cases
     transfer(0x85, 0x36);
     transfer(0x85, 0x36);
     return fd < 0;
