@@ -23,7 +23,6 @@ using Bytes = std::array<std::uint8_t, 3>;
 using Lines = std::vector<std::string>;
 constexpr Bytes kUntouched{0xEE, 0xEE, 0xEE};
 
-// The record the driver sends for one frame.
 spi_ioc_transfer recordFor(const Bytes& tx, Bytes& rx) {
     return {std::uintptr_t(tx.data()), std::uintptr_t(rx.data()), 3, 1000000, 0, 24, 0, 0, 0, 0, 0};
 }
@@ -72,6 +71,8 @@ class Spidev : public LiuSimTest {
 TEST_F(Spidev, RegistersWaveformSamplesAndSoftwareReset) {
     chip().setAlarmStatus(2, 0x11);
     chip().setAlarmStatus(3, 0x05);
+    chip().setSample(1, 3, 0, 0x11);
+    chip().setSample(1, 0, 15, 0x22);
     chip().setSample(1, 0, 5, 0x77);
     runBus({// 16 banks; the global registers share bank 0; the alarm status is read-only
             "W ch9 0x2b <- 0x05", "R ch9 0x2b -> 0x05", "W ch15 0x22 <- 0x4f",
@@ -81,9 +82,8 @@ TEST_F(Spidev, RegistersWaveformSamplesAndSoftwareReset) {
             // 0x25 selects a sample (bits 7-6 set, UI, sample), 0x26 reads or writes it
             "W ch4 0x25 <- 0xed", "W ch4 0x26 <- 0x3c", "R ch4 0x25 -> 0xed", "R ch4 0x26 -> 0x3c",
             "W ch4 0x25 <- 0xdd", "R ch4 0x26 -> 0x00", "W ch4 0x25 <- 0xec", "R ch4 0x26 -> 0x00",
-            "W ch5 0x25 <- 0xed", "R ch5 0x26 -> 0x00", "W ch4 0x25 <- 0xf0", "W ch4 0x26 <- 0x11",
-            "W ch4 0x25 <- 0xcf", "W ch4 0x26 <- 0x22", "W ch4 0x25 <- 0xf0", "R ch4 0x26 -> 0x11",
-            "W ch4 0x25 <- 0xcf", "R ch4 0x26 -> 0x22", "W ch1 0x25 <- 0x05", "R ch1 0x26 -> 0x00",
+            "W ch5 0x25 <- 0xed", "R ch5 0x26 -> 0x00", "W ch1 0x25 <- 0xf0", "R ch1 0x26 -> 0x11",
+            "W ch1 0x25 <- 0xcf", "R ch1 0x26 -> 0x22", "W ch1 0x25 <- 0x05", "R ch1 0x26 -> 0x00",
             "W ch1 0x26 <- 0x99", "W ch1 0x25 <- 0x85", "R ch1 0x26 -> 0x00", "W ch1 0x25 <- 0x45",
             "R ch1 0x26 -> 0x00", "W ch1 0x25 <- 0xc5", "R ch1 0x26 -> 0x77",
             // 0x04 of another bank, or without bit 0, is an ordinary register
