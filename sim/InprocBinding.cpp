@@ -70,12 +70,8 @@ class InprocNode {
     }
 
     int ioctl(unsigned long request, void* argument) {
-        IoctlResult result{-1, EIO};
-        try {
-            result = serve(request, argument);
-        } catch (const std::exception& failure) {
-            std::fprintf(stderr, "liusim: %s\n", failure.what());
-        }
+        ProgramMemory memory(argument);
+        const IoctlResult result = device_.ioctl(request, memory);
         if (result.value < 0) {
             errno = result.error;
             return -1;
@@ -84,46 +80,24 @@ class InprocNode {
     }
 
   private:
-    IoctlResult serve(unsigned long request, void* argument) {
-        switch (SpidevDevice::classify(request)) {
-        case SpidevDevice::Request::Message:
-            return serveMessage(request, static_cast<const spi_ioc_transfer*>(argument));
-        case SpidevDevice::Request::Setting:
-            if (argument == nullptr) {
-                return {-1, EFAULT};
-            }
-            return device_.serveSetting(request, static_cast<std::uint8_t*>(argument));
-        case SpidevDevice::Request::Unknown:
-            break;
-        }
-        return {-1, ENOTTY};
-    }
+    // The calling program is this process: its pointers are used as they are.
+    class ProgramMemory final : public SpidevDevice::CallerMemory {
+      public:
+        explicit ProgramMemory(void* argument) : argument_(static_cast<std::uint8_t*>(argument)) {}
 
-    IoctlResult serveMessage(unsigned long request, const spi_ioc_transfer* table) {
-        const auto count = SpidevDevice::recordCount(request);
-        if (!count) {
-            std::fprintf(stderr,
-                         "liusim: rejected SPI message: %zu bytes is not a whole "
-                         "number of transfer records\n",
-                         SpidevDevice::argumentSize(request));
-            return {-1, EINVAL};
-        }
-        if (*count == 0) {
-            return {0, 0};
-        }
-        if (table == nullptr) {
-            return {-1, EFAULT};
-        }
-        const std::span<const spi_ioc_transfer> records(table, *count);
-        const auto lookup = [&](std::size_t index, const std::uint8_t*& tx, std::uint8_t*& rx) {
-            tx = reinterpret_cast<const std::uint8_t*>(
-                static_cast<std::uintptr_t>(records[index].tx_buf));
-            rx =
-                reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(records[index].rx_buf));
+        std::uint8_t* argument(std::size_t /*size*/) override { return argument_; }
+
+        bool frameBuffers(std::size_t index, const std::uint8_t*& tx, std::uint8_t*& rx) override {
+            spi_ioc_transfer record;
+            std::memcpy(&record, argument_ + index * sizeof record, sizeof record);
+            tx = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(record.tx_buf));
+            rx = reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(record.rx_buf));
             return true;
-        };
-        return device_.serveMessage(records, lookup);
-    }
+        }
+
+      private:
+        std::uint8_t* argument_;
+    };
 
     SpidevDevice& device_;
     int master_ = -1;

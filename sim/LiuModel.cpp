@@ -234,18 +234,21 @@ void LiuModel::notifyOpenRefusal(bool refused) {
     }
 }
 
-void LiuModel::failTransfer(std::uint64_t k) {
-    if (k == 0) {
-        throw std::invalid_argument("liusim: transfer number must be 1 or more");
+void LiuModel::checkTransferNumber(std::uint64_t k) {
+    if (k == 0 || k > kMaxTransferNumber) {
+        throw std::invalid_argument("liusim: transfer number " + std::to_string(k) +
+                                    " out of range 1.." + std::to_string(kMaxTransferNumber));
     }
+}
+
+void LiuModel::failTransfer(std::uint64_t k) {
+    checkTransferNumber(k);
     std::lock_guard guard(lock_);
     failingTransfers_.insert(transfers_ + k);
 }
 
 void LiuModel::failFrom(std::uint64_t k) {
-    if (k == 0) {
-        throw std::invalid_argument("liusim: transfer number must be 1 or more");
-    }
+    checkTransferNumber(k);
     std::lock_guard guard(lock_);
     failingFrom_ = transfers_ + k;
 }

@@ -74,6 +74,9 @@ class LiuModel {
     static constexpr unsigned kChannels = 16;
     static constexpr unsigned kUis = 4;
     static constexpr unsigned kSamplesPerUi = 16;
+    // Farthest transfer a fault can be set on, counted from now: over a day
+    // of transfers at the board's 1 MHz clock.
+    static constexpr std::uint64_t kMaxTransferNumber = 0xFFFFFFFF;
     // The log keeps the newest kLogCapacity transfers.
     static constexpr std::size_t kLogCapacity = std::size_t{1} << 20;
 
@@ -142,9 +145,10 @@ class LiuModel {
     // (used by the binding that makes the device node disappear).
     void setOpenRefusalListener(OpenRefusalListener listener);
     // Fail the k-th transfer from now (1 = the next one); may be repeated to
-    // fail several.  k = 0 throws std::invalid_argument.
+    // fail several.  k outside 1..kMaxTransferNumber throws
+    // std::invalid_argument and changes nothing.
     void failTransfer(std::uint64_t k);
-    // Fail the k-th transfer from now and every one after it.
+    // Fail the k-th transfer from now and every one after it (same range).
     void failFrom(std::uint64_t k);
     // Cancel every pending transfer fault (the open refusal stays).
     void clearFaults();
@@ -163,6 +167,7 @@ class LiuModel {
 
     static void checkChannel(unsigned channel);
     static void checkSample(unsigned channel, unsigned ui, unsigned index);
+    static void checkTransferNumber(std::uint64_t k);
     static std::optional<Sample> decodeSampleAddress(std::uint8_t address);
 
     bool failsTransfer(std::uint64_t number) const;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 namespace liusim {
@@ -35,15 +36,13 @@ void storeWord(std::uint8_t* value, std::uint32_t word) {
     std::memcpy(value, &word, sizeof word);
 }
 
-} // namespace
+// SPI_IOC_MESSAGE(n) for any n: the size field carries n records.
+bool isMessage(unsigned long request) {
+    return _IOC_TYPE(request) == SPI_IOC_MAGIC && _IOC_NR(request) == 0 &&
+           _IOC_DIR(request) == _IOC_WRITE;
+}
 
-SpidevDevice::Request SpidevDevice::classify(unsigned long request) {
-    if (_IOC_TYPE(request) != SPI_IOC_MAGIC) {
-        return Request::Unknown;
-    }
-    if (_IOC_NR(request) == 0 && _IOC_DIR(request) == _IOC_WRITE) {
-        return Request::Message;
-    }
+bool isSetting(unsigned long request) {
     switch (request) {
     case SPI_IOC_RD_MODE:
     case SPI_IOC_WR_MODE:
@@ -55,23 +54,13 @@ SpidevDevice::Request SpidevDevice::classify(unsigned long request) {
     case SPI_IOC_WR_BITS_PER_WORD:
     case SPI_IOC_RD_MAX_SPEED_HZ:
     case SPI_IOC_WR_MAX_SPEED_HZ:
-        return Request::Setting;
+        return true;
     default:
-        return Request::Unknown;
+        return false;
     }
 }
 
-std::size_t SpidevDevice::argumentSize(unsigned long request) {
-    return _IOC_SIZE(request);
-}
-
-std::optional<std::size_t> SpidevDevice::recordCount(unsigned long request) {
-    const std::size_t size = argumentSize(request);
-    if (size % sizeof(spi_ioc_transfer) != 0) {
-        return std::nullopt;
-    }
-    return size / sizeof(spi_ioc_transfer);
-}
+} // namespace
 
 std::optional<std::string> SpidevDevice::recordFault(const spi_ioc_transfer& record) {
     if (record.len != kFrameLength) {
@@ -102,9 +91,48 @@ std::optional<std::string> SpidevDevice::recordFault(const spi_ioc_transfer& rec
     return std::nullopt;
 }
 
-IoctlResult SpidevDevice::serveMessage(std::span<const spi_ioc_transfer> records,
-                                       const BufferLookup& buffers) {
-    const std::size_t count = records.size();
+IoctlResult SpidevDevice::ioctl(unsigned long request, CallerMemory& memory) {
+    try {
+        return serve(request, memory);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "liusim: %s\n", failure.what());
+        return {-1, EIO};
+    }
+}
+
+IoctlResult SpidevDevice::serve(unsigned long request, CallerMemory& memory) {
+    if (isMessage(request)) {
+        return serveMessage(request, memory);
+    }
+    if (!isSetting(request)) {
+        return {-1, ENOTTY};
+    }
+    std::uint8_t* const value = memory.argument(_IOC_SIZE(request));
+    if (value == nullptr) {
+        return {-1, EFAULT};
+    }
+    return serveSetting(request, value);
+}
+
+IoctlResult SpidevDevice::serveMessage(unsigned long request, CallerMemory& memory) {
+    const std::size_t size = _IOC_SIZE(request);
+    if (size % sizeof(spi_ioc_transfer) != 0) {
+        std::fprintf(stderr,
+                     "liusim: rejected SPI message: %zu bytes is not a whole number of "
+                     "transfer records\n",
+                     size);
+        return {-1, EINVAL};
+    }
+    const std::size_t count = size / sizeof(spi_ioc_transfer);
+    if (count == 0) {
+        return {0, 0};
+    }
+    const std::uint8_t* const table = memory.argument(size);
+    if (table == nullptr) {
+        return {-1, EFAULT};
+    }
+    std::vector<spi_ioc_transfer> records(count);
+    std::memcpy(records.data(), table, size);
     for (std::size_t i = 0; i < count; ++i) {
         if (const auto fault = recordFault(records[i])) {
             reportRefusal(*fault, i, count);
@@ -114,7 +142,7 @@ IoctlResult SpidevDevice::serveMessage(std::span<const spi_ioc_transfer> records
     std::vector<const std::uint8_t*> frames(count);
     std::vector<std::uint8_t*> answers(count);
     for (std::size_t i = 0; i < count; ++i) {
-        if (!buffers(i, frames[i], answers[i])) {
+        if (!memory.frameBuffers(i, frames[i], answers[i])) {
             return {-1, EFAULT};
         }
         if (const auto fault = LiuModel::frameFault(LiuModel::Frame(frames[i], kFrameLength))) {

@@ -3,8 +3,8 @@
 // behaving like the board's SPI driver.  It serves SPI_IOC_MESSAGE(n)
 // requests (checking every transfer record the way the driver does) and the
 // configuration requests (mode, LSB first, bits per word, maximum speed),
-// keeping what was written.  Both bindings share it; they differ only in how
-// they reach the calling program's memory.
+// keeping what was written.  Both bindings hand every request of the device
+// to ioctl(); they differ only in how they reach the calling program's memory.
 #pragma once
 
 #include "LiuModel.h"
@@ -13,10 +13,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <optional>
-#include <span>
 #include <string>
 
 namespace liusim {
@@ -43,24 +41,21 @@ class SpidevDevice {
     static constexpr std::uint8_t kDefaultBitsPerWord = 8;
     static constexpr std::uint32_t kDefaultMaxSpeedHz = kSpeedHz;
 
-    enum class Request {
-        Message, // SPI_IOC_MESSAGE(n), any n
-        Setting, // SPI_IOC_RD_* / SPI_IOC_WR_* configuration request
-        Unknown  // anything else: ENOTTY
-    };
-    static Request classify(unsigned long request);
-    // Bytes of the argument a request carries (the size field of the request).
-    static std::size_t argumentSize(unsigned long request);
-    // Number of records of a message request, or nothing when its size is
-    // not a whole number of records.
-    static std::optional<std::size_t> recordCount(unsigned long request);
-    // Why the board's driver refuses a record, or nothing when it accepts it.
-    static std::optional<std::string> recordFault(const spi_ioc_transfer& record);
+    // How a binding reaches the memory of the program that called ioctl.
+    class CallerMemory {
+      public:
+        // The size bytes the request's argument points to, readable and
+        // writable until the request completes; null when unreachable.
+        virtual std::uint8_t* argument(std::size_t size) = 0;
+        // The frame (tx) and receive buffer (rx) of record number index of
+        // a message request's record table, kFrameLength bytes each; false
+        // when the caller's memory is unreachable.
+        virtual bool frameBuffers(std::size_t index, const std::uint8_t*& tx,
+                                  std::uint8_t*& rx) = 0;
 
-    // Finds the frame (tx) and receive buffer (rx) of record number index,
-    // kFrameLength bytes each; false when the caller's memory is unreachable.
-    using BufferLookup =
-        std::function<bool(std::size_t index, const std::uint8_t*& tx, std::uint8_t*& rx)>;
+      protected:
+        ~CallerMemory() = default;
+    };
 
     explicit SpidevDevice(LiuModel& model) : model_(model) {}
     SpidevDevice(const SpidevDevice&) = delete;
@@ -68,22 +63,30 @@ class SpidevDevice {
 
     LiuModel& model() { return model_; }
 
-    // Serves SPI_IOC_MESSAGE(n).  Every record and frame is checked before
-    // the first one runs: a refused one fails the request with EINVAL and a
-    // "liusim: rejected SPI transfer: ..." line on stderr, and nothing
-    // reaches the chip.  The records then run in order; a transfer failed by
-    // fault injection ends the request with EIO.  Success: 3 bytes per record.
-    IoctlResult serveMessage(std::span<const spi_ioc_transfer> records,
-                             const BufferLookup& buffers);
-
-    // Serves a configuration request; value points to its argumentSize()
-    // bytes (read for SPI_IOC_WR_*, written for SPI_IOC_RD_*).
-    IoctlResult serveSetting(unsigned long request, std::uint8_t* value);
+    // Serves one ioctl request on the device, for either binding:
+    //  - SPI_IOC_MESSAGE(n): the argument size must be a whole number of
+    //    records, else EINVAL and a "liusim: rejected SPI message: ..." line
+    //    on stderr.  Every record and frame is checked before the first one
+    //    runs: a refused one fails the request with EINVAL and a
+    //    "liusim: rejected SPI transfer: ..." line, and nothing reaches the
+    //    chip.  The records then run in order; a transfer failed by fault
+    //    injection ends the request with EIO.  Success: 3 bytes per record.
+    //  - SPI_IOC_RD_* / SPI_IOC_WR_*: reads or keeps the setting; 0.
+    //  - anything else: ENOTTY.
+    // Unreachable caller memory gives EFAULT.  Never throws: an internal
+    // failure is printed on stderr and gives EIO.
+    IoctlResult ioctl(unsigned long request, CallerMemory& memory);
 
     // Configuration back to its power-on values.
     void restoreDefaults();
 
   private:
+    IoctlResult serve(unsigned long request, CallerMemory& memory);
+    IoctlResult serveMessage(unsigned long request, CallerMemory& memory);
+    IoctlResult serveSetting(unsigned long request, std::uint8_t* value);
+    // Why the board's driver refuses a record, or nothing when it accepts it.
+    static std::optional<std::string> recordFault(const spi_ioc_transfer& record);
+
     LiuModel& model_;
     std::mutex lock_;
     std::uint32_t mode_ = kDefaultMode; // SPI_LSB_FIRST is one of its bits

@@ -44,6 +44,40 @@ DataRef resolve(UMockdevIoctlData* data, std::size_t offset, std::size_t len) {
     return resolved;
 }
 
+// The calling program is another process (or this one through the preload):
+// its memory is reached through umockdev's local copies, which it writes
+// back when the request completes.
+class TestbedMemory final : public SpidevDevice::CallerMemory {
+  public:
+    explicit TestbedMemory(UMockdevIoctlData* argument) : argument_(argument) {}
+
+    std::uint8_t* argument(std::size_t size) override {
+        table_ = resolve(argument_, 0, size);
+        return table_ ? table_->data : nullptr;
+    }
+
+    bool frameBuffers(std::size_t index, const std::uint8_t*& tx, std::uint8_t*& rx) override {
+        const std::size_t record = index * sizeof(spi_ioc_transfer);
+        DataRef frame = resolve(table_.get(), record + offsetof(spi_ioc_transfer, tx_buf),
+                                SpidevDevice::kFrameLength);
+        DataRef answer = resolve(table_.get(), record + offsetof(spi_ioc_transfer, rx_buf),
+                                 SpidevDevice::kFrameLength);
+        if (!frame || !answer) {
+            return false;
+        }
+        tx = frame->data;
+        rx = answer->data;
+        buffers_.push_back(std::move(frame));
+        buffers_.push_back(std::move(answer));
+        return true;
+    }
+
+  private:
+    UMockdevIoctlData* argument_;
+    DataRef table_;
+    std::vector<DataRef> buffers_;
+};
+
 std::runtime_error umockdevFailure(const char* what, GError* error) {
     std::string message = std::string("liusim: ") + what + ": " +
                           (error != nullptr ? error->message : "unknown error");
@@ -118,73 +152,14 @@ void UmockdevBinding::showNode(bool present) {
 
 gboolean UmockdevBinding::onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
                                   gpointer self) {
-    IoctlResult result{-1, EIO};
-    try {
-        result = static_cast<UmockdevBinding*>(self)->serve(
-            umockdev_ioctl_client_get_request(client), umockdev_ioctl_client_get_arg(client));
-    } catch (const std::exception& failure) {
-        std::fprintf(stderr, "liusim: %s\n", failure.what());
+    IoctlResult result{};
+    {
+        TestbedMemory memory(umockdev_ioctl_client_get_arg(client));
+        result = static_cast<UmockdevBinding*>(self)->device_.ioctl(
+            umockdev_ioctl_client_get_request(client), memory);
     }
     umockdev_ioctl_client_complete(client, result.value, result.error);
     return TRUE;
-}
-
-IoctlResult UmockdevBinding::serve(unsigned long request, UMockdevIoctlData* argument) {
-    switch (SpidevDevice::classify(request)) {
-    case SpidevDevice::Request::Message:
-        return serveMessage(request, argument);
-    case SpidevDevice::Request::Setting:
-        return serveSetting(request, argument);
-    case SpidevDevice::Request::Unknown:
-        break;
-    }
-    return {-1, ENOTTY};
-}
-
-IoctlResult UmockdevBinding::serveMessage(unsigned long request, UMockdevIoctlData* argument) {
-    const auto count = SpidevDevice::recordCount(request);
-    if (!count) {
-        std::fprintf(stderr,
-                     "liusim: rejected SPI message: %zu bytes is not a whole number of "
-                     "transfer records\n",
-                     SpidevDevice::argumentSize(request));
-        return {-1, EINVAL};
-    }
-    if (*count == 0) {
-        return {0, 0};
-    }
-    const DataRef table = resolve(argument, 0, *count * sizeof(spi_ioc_transfer));
-    if (!table) {
-        return {-1, EFAULT};
-    }
-    std::vector<spi_ioc_transfer> records(*count);
-    std::memcpy(records.data(), table->data, *count * sizeof(spi_ioc_transfer));
-
-    std::vector<DataRef> buffers;
-    const auto lookup = [&](std::size_t index, const std::uint8_t*& tx, std::uint8_t*& rx) {
-        const std::size_t record = index * sizeof(spi_ioc_transfer);
-        DataRef frame = resolve(table.get(), record + offsetof(spi_ioc_transfer, tx_buf),
-                                SpidevDevice::kFrameLength);
-        DataRef answer = resolve(table.get(), record + offsetof(spi_ioc_transfer, rx_buf),
-                                 SpidevDevice::kFrameLength);
-        if (!frame || !answer) {
-            return false;
-        }
-        tx = frame->data;
-        rx = answer->data;
-        buffers.push_back(std::move(frame));
-        buffers.push_back(std::move(answer));
-        return true;
-    };
-    return device_.serveMessage(records, lookup);
-}
-
-IoctlResult UmockdevBinding::serveSetting(unsigned long request, UMockdevIoctlData* argument) {
-    const DataRef value = resolve(argument, 0, SpidevDevice::argumentSize(request));
-    if (!value) {
-        return {-1, EFAULT};
-    }
-    return device_.serveSetting(request, value->data);
 }
 
 } // namespace liusim

@@ -33,9 +33,6 @@ class UmockdevBinding {
 
   private:
     static gboolean onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
-    IoctlResult serve(unsigned long request, UMockdevIoctlData* argument);
-    IoctlResult serveMessage(unsigned long request, UMockdevIoctlData* argument);
-    IoctlResult serveSetting(unsigned long request, UMockdevIoctlData* argument);
     void showNode(bool present);
 
     SpidevDevice& device_;

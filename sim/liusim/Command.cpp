@@ -33,19 +33,20 @@ std::vector<std::string> splitWords(std::string_view text) {
 }
 
 unsigned long long parseNumber(const std::string& word, const char* what,
-                               unsigned long long maximum) {
+                               unsigned long long minimum, unsigned long long maximum) {
     char* end = nullptr;
     errno = 0;
     const unsigned long long value = std::strtoull(word.c_str(), &end, 0);
-    if (word.empty() || word[0] == '-' || *end != '\0' || errno != 0 || value > maximum) {
-        throw CommandError("bad " + std::string(what) + " '" + word + "' (expected 0.." +
-                           std::to_string(maximum) + ")");
+    if (word.empty() || word[0] == '-' || *end != '\0' || errno != 0 || value < minimum ||
+        value > maximum) {
+        throw CommandError("bad " + std::string(what) + " '" + word + "' (expected " +
+                           std::to_string(minimum) + ".." + std::to_string(maximum) + ")");
     }
     return value;
 }
 
 unsigned parseChannel(const std::string& word) {
-    return static_cast<unsigned>(parseNumber(word, "channel", LiuModel::kChannels - 1));
+    return static_cast<unsigned>(parseNumber(word, "channel", 0, LiuModel::kChannels - 1));
 }
 
 std::uint8_t parseAlarm(const std::string& word) {
@@ -68,11 +69,7 @@ bool parseSwitch(const std::string& word) {
 }
 
 std::uint64_t parseTransferNumber(const std::string& word) {
-    const auto k = parseNumber(word, "transfer number", UINT64_MAX);
-    if (k == 0) {
-        throw CommandError("transfer number must be 1 or more");
-    }
-    return k;
+    return parseNumber(word, "transfer number", 1, LiuModel::kMaxTransferNumber);
 }
 
 void expectWords(const std::vector<std::string>& words, std::size_t count, const char* usage) {
@@ -94,7 +91,7 @@ Command::Action alarmCommand(const std::vector<std::string>& words) {
 Command::Action statusCommand(const std::vector<std::string>& words) {
     expectWords(words, 3, "status CHANNEL VALUE");
     const unsigned channel = parseChannel(words[1]);
-    const auto bits = static_cast<std::uint8_t>(parseNumber(words[2], "status value", 0xFF));
+    const auto bits = static_cast<std::uint8_t>(parseNumber(words[2], "status value", 0, 0xFF));
     return [=](LiuModel& model) { model.setAlarmStatus(channel, bits); };
 }
 

@@ -11,7 +11,8 @@
 //   fail open on|off            refuse opening the device from now on / allow it
 //   fail none                   cancel every pending fault, allow opening
 //
-// CHANNEL is 0..15; VALUE and K are decimal or 0x-prefixed hexadecimal.
+// CHANNEL is 0..15, VALUE 0..255, K 1..4294967295; numbers are decimal or
+// 0x-prefixed hexadecimal.
 #pragma once
 
 #include "LiuModel.h"

@@ -46,13 +46,33 @@ void sendText(int fd, const std::string& text) {
     }
 }
 
-void removeStaleSocket(const std::string& path) {
+// A socket at path is taken over only when nobody answers on it any more (one
+// left behind by a liusim that was killed): a running liusim keeps its own.
+void claimSocketPath(const std::string& path, const sockaddr_un& address) {
     struct stat status {};
     if (lstat(path.c_str(), &status) != 0) {
-        return;
+        if (errno == ENOENT) {
+            return;
+        }
+        throw systemFailure("cannot use " + path);
     }
     if (!S_ISSOCK(status.st_mode)) {
         throw std::runtime_error("liusim: " + path + " exists and is not a socket");
+    }
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (probe < 0) {
+        throw systemFailure("cannot create the control socket");
+    }
+    const int connected =
+        connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int error = errno;
+    close(probe);
+    if (connected == 0 || error == EAGAIN) {
+        throw std::runtime_error("liusim: " + path + ": in use by a running liusim");
+    }
+    if (error != ECONNREFUSED) {
+        errno = error;
+        throw systemFailure("cannot use " + path);
     }
     unlink(path.c_str());
 }
@@ -68,17 +88,19 @@ std::string defaultControlPath() {
 ControlServer::ControlServer(std::string path, LiuModel& model)
     : path_(std::move(path)), model_(model) {
     const sockaddr_un address = socketAddress(path_);
-    removeStaleSocket(path_);
+    claimSocketPath(path_, address);
     listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) {
         throw systemFailure("cannot create the control socket");
     }
+    struct stat status {};
     if (bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 4) != 0) {
+        listen(listener_, 4) != 0 || lstat(path_.c_str(), &status) != 0) {
         const auto failure = systemFailure("cannot listen at " + path_);
         close(listener_);
         throw failure;
     }
+    socketFile_ = {status.st_dev, status.st_ino};
 }
 
 ControlServer::~ControlServer() {
@@ -86,7 +108,12 @@ ControlServer::~ControlServer() {
         close(client.fd);
     }
     close(listener_);
-    unlink(path_.c_str());
+    // Removed only while it is still this server's socket.
+    struct stat status {};
+    if (lstat(path_.c_str(), &status) == 0 && status.st_dev == socketFile_.first &&
+        status.st_ino == socketFile_.second) {
+        unlink(path_.c_str());
+    }
 }
 
 void ControlServer::addTo(std::vector<pollfd>& pollSet) const {

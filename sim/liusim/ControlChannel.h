@@ -8,9 +8,11 @@
 #include "LiuModel.h"
 
 #include <poll.h>
+#include <sys/types.h>
 
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace liusim {
@@ -20,8 +22,10 @@ std::string defaultControlPath();
 
 class ControlServer {
   public:
-    // Listens at path (a stale socket there is replaced).  Throws
-    // std::runtime_error when it cannot.
+    // Listens at path.  A socket left there by a liusim that is gone is
+    // replaced; one that a running liusim answers on is not ("PATH: in use by
+    // a running liusim").  Throws std::runtime_error when it cannot listen.
+    // The socket file is removed again when the server ends.
     ControlServer(std::string path, LiuModel& model);
     ~ControlServer();
     ControlServer(const ControlServer&) = delete;
@@ -48,6 +52,7 @@ class ControlServer {
     std::string path_;
     LiuModel& model_;
     int listener_ = -1;
+    std::pair<dev_t, ino_t> socketFile_; // the file bind() created at path_
     std::vector<Client> clients_;
 };
 

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <sstream>
 
 namespace liusim {
 namespace {
@@ -33,10 +36,22 @@ Scenario::Seconds parseTime(const std::string& text, std::size_t& commandStart) 
 } // namespace
 
 Scenario Scenario::load(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) {
-        throw CommandError(path + ": cannot open the scenario file");
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) {
+        throw CommandError(path + ": cannot open the scenario file: " + std::strerror(errno));
     }
+    std::string text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, n);
+    }
+    const int error = std::ferror(file) != 0 ? errno : 0;
+    std::fclose(file);
+    if (error != 0) {
+        throw CommandError(path + ": cannot read the scenario file: " + std::strerror(error));
+    }
+    std::istringstream in(text);
     return read(in, path);
 }
 

@@ -2,7 +2,7 @@
 // liusim: runs a program against the simulated 82V5088 behind
 // /dev/spidev0.0, or sends one command to a running liusim.
 #include "ControlChannel.h"
-#include "Session.h"
+#include "SimulationRun.h"
 
 #include <getopt.h>
 
@@ -28,15 +28,24 @@ void printHelp() {
         "  -s, --scenario=FILE  carry out the timed commands of FILE while PROGRAM runs\n"
         "  -c, --ctl=PATH       listen for commands on the unix socket PATH (default:\n"
         "                       $XDG_RUNTIME_DIR/liusim-PID.sock, else /tmp/liusim-PID.sock;\n"
-        "                       PROGRAM finds it in $LIUSIM_CTL)\n"
+        "                       PROGRAM finds it in $LIUSIM_CTL); refused while another\n"
+        "                       liusim listens there\n"
         "  -h, --help           display this help and exit\n"
+        "  -V, --version        display the version and exit\n"
         "\n"
         "Commands (scenario lines and ctl):\n"
         "  alarm CHANNEL los|ais|df|tlos|prbs|eq on|off\n"
         "  status CHANNEL VALUE\n"
         "  fail next | fail transfer K | fail from K | fail open on|off | fail none\n"
+        "CHANNEL is 0..15, VALUE 0..255, K 1..4294967295.\n"
         "\n"
-        "The exit status is PROGRAM's (128+N when signal N ended it).\n");
+        "Exit status:\n"
+        "  PROGRAM's exit status, or 128+N when signal N ended it\n"
+        "  1    liusim could not set up (scenario, log file, control socket, umockdev);\n"
+        "       ctl: the command was refused or no liusim answered\n"
+        "  2    bad command line\n"
+        "  126  PROGRAM could not be run\n"
+        "  127  PROGRAM was not found\n");
 }
 
 [[noreturn]] void usageError(const char* message) {
@@ -56,15 +65,32 @@ int sendCommand(int argc, char** argv) {
     return liusim::sendControlCommand(argv[2], command);
 }
 
-liusim::SessionOptions parseOptions(int argc, char** argv) {
-    static const option kOptions[] = {{"log", required_argument, nullptr, 'l'},
-                                      {"scenario", required_argument, nullptr, 's'},
-                                      {"ctl", required_argument, nullptr, 'c'},
-                                      {"help", no_argument, nullptr, 'h'},
-                                      {nullptr, 0, nullptr, 0}};
-    liusim::SessionOptions options;
+// getopt_long's own messages would name the full path of the executable.
+[[noreturn]] void optionError(char** argv, int result) {
+    const char* word = argv[optind - 1];
+    const bool longOption = std::strncmp(word, "--", 2) == 0;
+    const std::string name = longOption ? std::string(word, std::strcspn(word, "=")) : "";
+    std::string message;
+    if (result == ':') {
+        message = "option '" + (longOption ? name : std::string("-") + char(optopt)) +
+                  "' needs an argument";
+    } else if (longOption && optopt != 0) {
+        message = "option '" + name + "' takes no argument";
+    } else {
+        message = "unknown option '" + (longOption ? name : std::string("-") + char(optopt)) + "'";
+    }
+    usageError(message.c_str());
+}
+
+liusim::RunOptions parseOptions(int argc, char** argv) {
+    static const option kOptions[] = {
+        {"log", required_argument, nullptr, 'l'}, {"scenario", required_argument, nullptr, 's'},
+        {"ctl", required_argument, nullptr, 'c'}, {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},   {nullptr, 0, nullptr, 0}};
+    liusim::RunOptions options;
+    opterr = 0;
     int option;
-    while ((option = getopt_long(argc, argv, "+l:s:c:h", kOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, "+:l:s:c:hV", kOptions, nullptr)) != -1) {
         switch (option) {
         case 'l':
             options.logPath = optarg;
@@ -78,9 +104,11 @@ liusim::SessionOptions parseOptions(int argc, char** argv) {
         case 'h':
             printHelp();
             std::exit(EXIT_SUCCESS);
+        case 'V':
+            std::printf("liusim %s\n", LIUSIM_VERSION);
+            std::exit(EXIT_SUCCESS);
         default:
-            std::fprintf(stderr, "Try 'liusim --help' for more information.\n");
-            std::exit(kUsageError);
+            optionError(argv, option);
         }
     }
     if (optind == argc) {
@@ -99,5 +127,5 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "ctl") == 0) {
         return sendCommand(argc, argv);
     }
-    return liusim::runSession(parseOptions(argc, argv));
+    return liusim::runSimulation(parseOptions(argc, argv));
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "Session.h"
+#include "SimulationRun.h"
 
 #include "ControlChannel.h"
 #include "Scenario.h"
@@ -32,7 +32,7 @@ constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 constexpr const char* kAsanLinkOrderCheckOff = "verify_asan_link_order=0";
 constexpr int kSignals[] = {SIGCHLD, SIGINT, SIGTERM, SIGHUP};
 
-sigset_t sessionSignals() {
+sigset_t handledSignals() {
     sigset_t set;
     sigemptyset(&set);
     for (const int signal : kSignals) {
@@ -84,7 +84,7 @@ pid_t spawnProgram(std::vector<std::string> program, std::vector<std::string> en
     posix_spawnattr_init(&attributes);
     sigset_t none;
     sigemptyset(&none);
-    const sigset_t handled = sessionSignals();
+    const sigset_t handled = handledSignals();
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &handled);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -109,9 +109,9 @@ int exitStatusOf(int waitStatus) {
     return WEXITSTATUS(waitStatus);
 }
 
-class Session {
+class SimulationRun {
   public:
-    explicit Session(const SessionOptions& options)
+    explicit SimulationRun(const RunOptions& options)
         : options_(options),
           scenario_(options.scenarioPath.empty() ? Scenario()
                                                  : Scenario::load(options.scenarioPath)),
@@ -125,7 +125,7 @@ class Session {
     int pollTimeoutMs() const;
     void handleSignal(int signalFd);
 
-    const SessionOptions& options_;
+    const RunOptions& options_;
     Scenario scenario_;
     LiuModel model_;
     SpidevDevice device_{model_};
@@ -137,7 +137,7 @@ class Session {
     std::optional<int> exitStatus_;
 };
 
-int Session::run() {
+int SimulationRun::run() {
     start_ = Clock::now();
     if (!options_.logPath.empty()) {
         log_ = std::make_unique<TransferLogFile>(options_.logPath, start_);
@@ -152,7 +152,7 @@ int Session::run() {
     return *exitStatus_;
 }
 
-bool Session::startProgram() {
+bool SimulationRun::startProgram() {
     program_ =
         spawnProgram(options_.program, programEnvironment(binding_.rootDir(), control_.path()));
     if (program_ < 0) {
@@ -165,8 +165,8 @@ bool Session::startProgram() {
     return true;
 }
 
-void Session::serveUntilProgramEnds() {
-    const sigset_t handled = sessionSignals();
+void SimulationRun::serveUntilProgramEnds() {
+    const sigset_t handled = handledSignals();
     const int signalFd = signalfd(-1, &handled, SFD_CLOEXEC);
     while (!exitStatus_) {
         std::vector<pollfd> pollSet{{signalFd, POLLIN, 0}};
@@ -182,7 +182,7 @@ void Session::serveUntilProgramEnds() {
     close(signalFd);
 }
 
-int Session::pollTimeoutMs() const {
+int SimulationRun::pollTimeoutMs() const {
     const auto next = scenario_.nextTime();
     if (!next) {
         return -1;
@@ -192,9 +192,9 @@ int Session::pollTimeoutMs() const {
     return ms > 0 ? static_cast<int>(ms) : 0;
 }
 
-// A child exit ends the session; a termination signal sent to liusim alone
+// A child exit ends the run; a termination signal sent to liusim alone
 // is passed on to the program (one from the terminal already reached it).
-void Session::handleSignal(int signalFd) {
+void SimulationRun::handleSignal(int signalFd) {
     signalfd_siginfo info{};
     if (read(signalFd, &info, sizeof info) != sizeof info) {
         return;
@@ -213,14 +213,14 @@ void Session::handleSignal(int signalFd) {
 
 } // namespace
 
-int runSession(const SessionOptions& options) {
+int runSimulation(const RunOptions& options) {
     // Blocked before any thread starts (umockdev starts one), so that every
-    // thread leaves them to the signal descriptor of the session loop.
-    const sigset_t handled = sessionSignals();
+    // thread leaves them to the signal descriptor of the serving loop.
+    const sigset_t handled = handledSignals();
     sigprocmask(SIG_BLOCK, &handled, nullptr);
     try {
-        Session session(options);
-        return session.run();
+        SimulationRun run(options);
+        return run.run();
     } catch (const CommandError& error) {
         std::fprintf(stderr, "liusim: %s\n", error.what());
         return 1;

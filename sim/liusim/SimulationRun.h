@@ -9,7 +9,7 @@
 
 namespace liusim {
 
-struct SessionOptions {
+struct RunOptions {
     std::string logPath;              // transfer log file; empty for none
     std::string scenarioPath;         // scenario file; empty for none
     std::string controlPath;          // control socket
@@ -19,6 +19,6 @@ struct SessionOptions {
 // Runs the program to its end.  Returns its exit status (128 + N when signal
 // N ended it), 126/127 when it could not be started, 1 when liusim itself
 // could not set up; liusim's own errors are printed on stderr.
-int runSession(const SessionOptions& options);
+int runSimulation(const RunOptions& options);
 
 } // namespace liusim
