@@ -135,8 +135,8 @@ Command::Action failCommand(const std::vector<std::string>& words) {
 Command::Action pokeCommand(const std::vector<std::string>& words) {
     expectWords(words, 4, "poke CHANNEL REG VALUE");
     const unsigned channel = parseChannel(words[1]);
-    const auto reg = static_cast<std::uint8_t>(parseNumber(words[2], "register", 0xFF));
-    const auto value = static_cast<std::uint8_t>(parseNumber(words[3], "value", 0xFF));
+    const auto reg = static_cast<std::uint8_t>(parseNumber(words[2], "register", 0, 0xFF));
+    const auto value = static_cast<std::uint8_t>(parseNumber(words[3], "value", 0, 0xFF));
     return [=](LiuModel& model) { model.setReg(channel, reg, value); };
 }
 
