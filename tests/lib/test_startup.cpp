@@ -14,6 +14,7 @@
 #include <linux/spi/spidev.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdarg>
@@ -62,6 +63,15 @@ TEST_F(Startup, OpensTheDeviceReadWriteAndLetsTheLiuSettleAfterItsReset) {
     const auto log = chip().log();
     ASSERT_GE(log.size(), 2u);
     EXPECT_GE(log[1].time - log[0].time, std::chrono::microseconds(2000));
+}
+
+// A daemon started with its standard input closed gets the device as
+// descriptor 0, a descriptor like any other.
+TEST_F(Startup, RunsOnDescriptorZero) {
+    close(STDIN_FILENO);
+    ASSERT_EQ(liuDrv_init(LIUDRV_INOUT_SYMMETRICAL, 1), 0);
+    EXPECT_EQ(deviceOpenFlags & O_ACCMODE, O_RDWR);
+    EXPECT_EQ(liuDrv_isLiuConnected(), 0);
 }
 
 // Start-up on a stack that lies above 0x80000000 on a 32-bit target: the
