@@ -10,10 +10,10 @@
 // bench/run.sh pairs the two and prints their ratio.
 // The bare loops write back whole registers as they were when the frames
 // were taken, and the benchmarks run in random order, so the chip's state
-// before a driver loop is anyone's: each driver loop first runs its
-// operation's preparation, which sets up what its result depends on.
+// before a driver loop is anyone's: each driver loop first runs its row's
+// preparation, which sets up what its result depends on.
+#include "BenchRows.h"
 #include "LiuDrv.h"
-#include "LiuOperations.h"
 #include "SimChip.h"
 
 #include <benchmark/benchmark.h>
@@ -23,12 +23,13 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-using liubench::Operation;
+using liubench::Row;
 
 constexpr unsigned kFrameLength = 3;
 
@@ -41,23 +42,27 @@ struct BareTransfer {
 
 using BareTransfers = std::vector<BareTransfer>;
 
-// One operation and the frames one call of it puts on the bus.
+// One row and the frames one call of it puts on the bus.
 struct Case {
-    const Operation* operation;
+    const Row* row;
     BareTransfers transfers;
 };
 
 int spiFd = -1;
 
 void runDriver(benchmark::State& state, const Case* benchCase) {
-    const Operation* operation = benchCase->operation;
-    if (operation->prepare != nullptr) {
-        operation->prepare();
+    const Row& row = *benchCase->row;
+    if (row.prepare != nullptr) {
+        row.prepare(row.args);
     }
-    liubench::QuietStderr quiet(operation->printsOnStderr);
+    std::optional<liuops::QuietStderr> quiet;
+    if (row.operation->prints) {
+        quiet.emplace();
+    }
+    liuops::Out out;
     for (auto _ : state) {
-        const int result = operation->run();
-        if (result != operation->expectedResult) {
+        const int result = row.call(out);
+        if (result != row.result) {
             state.SkipWithError("unexpected result");
             break;
         }
@@ -80,15 +85,19 @@ void runBare(benchmark::State& state, Case* benchCase) {
     state.counters["frames"] = static_cast<double>(benchCase->transfers.size());
 }
 
-// The frames one call of the operation puts on the bus.
-BareTransfers framesOf(liusim::SimChip& chip, const Operation& operation) {
-    if (operation.prepare != nullptr) {
-        operation.prepare();
+// The frames one call of the row puts on the bus.
+BareTransfers framesOf(liusim::SimChip& chip, const Row& row) {
+    if (row.prepare != nullptr) {
+        row.prepare(row.args);
     }
     chip.model().clearLog();
     {
-        liubench::QuietStderr quiet(operation.printsOnStderr);
-        operation.run();
+        std::optional<liuops::QuietStderr> quiet;
+        if (row.operation->prints) {
+            quiet.emplace();
+        }
+        liuops::Out out;
+        row.call(out);
     }
     BareTransfers transfers;
     const auto log = chip.model().log();
@@ -119,7 +128,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     liusim::SimChip& chip = liusim::SimChip::start();
-    if (liuDrv_init(LIUDRV_INOUT_SYMMETRICAL, liubench::kPorts) != 0) {
+    if (liubench::startUp() != 0) {
         std::fprintf(stderr, "liu_bench: liuDrv_init failed\n");
         return 1;
     }
@@ -131,13 +140,16 @@ int main(int argc, char** argv) {
 
     // Kept alive until the benchmarks have run.
     std::vector<Case> cases;
-    cases.reserve(liubench::operations().size());
-    for (const Operation& operation : liubench::operations()) {
-        Case& benchCase = cases.emplace_back(Case{&operation, framesOf(chip, operation)});
+    cases.reserve(liubench::rows().size());
+    for (const Row& row : liubench::rows()) {
+        if (row.once) {
+            continue; // start-up: see liu_callgrind_driver
+        }
+        Case& benchCase = cases.emplace_back(Case{&row, framesOf(chip, row)});
         if (benchCase.transfers.empty()) {
             continue; // no bus work to compare with
         }
-        const std::string name = operation.name;
+        const std::string name = row.name;
         benchmark::RegisterBenchmark(("lib/" + name).c_str(), runDriver, &benchCase);
         benchmark::RegisterBenchmark(("bare/" + name).c_str(), runBare, &benchCase);
     }

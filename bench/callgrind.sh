@@ -13,10 +13,13 @@
 # the ratio of the whole to the transport alone (what the same frames cost as
 # bare transfers).
 #
-# Each part is the inclusive cost of the calls the driver's functions make
-# into it, read from callgrind's own output file (calls= lines); callgrind_
-# annotate's per-function totals are not used because it splits a function
-# by the source file of its inlined parts.
+# The whole is the inclusive cost of the calls of liuDrv_ functions made by
+# the operation table (tests/support/Operations.cpp), through which the
+# driver runs every row; each part is the inclusive cost of the calls the
+# library's functions make into it.  Both are read from callgrind's own
+# output file (calls= lines); callgrind_annotate's per-function totals are
+# not used because it splits a function by the source file of its inlined
+# parts.
 #
 # Usage: callgrind.sh [-n COUNT] [-t TRACE-LEVEL] DRIVER [OPERATION...]
 #   DRIVER       the liu_callgrind_driver executable (LIU_BUILD_BENCH=ON)
@@ -85,7 +88,7 @@ for operation in "${operations[@]}"; do
                     tracing += $2
                 else if (callee ~ /^(_IO_)?(fprintf|fwrite|fputc|putc|printf)$|^usleep$/)
                     stdio += $2
-            } else if (callerFile ~ /(CallgrindDriver|LiuOperations)\.cpp$/ &&
+            } else if (callerFile ~ /(^|\/)Operations\.cpp$/ &&
                        callee ~ /^liuDrv_/) {
                 entered += $2
             }

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Measures the driver's cost beside the SPI bus and prints every number of
 # docs/performance.md as Markdown:
-#   1. transfers per operation and heap allocations: the tests in tests/perf
+#   1. transfers per operation and heap allocations: the golden files of
+#      tests/lib/golden (test_lib) and tests/perf/test_allocations.cpp
 #   2. time per operation, against the same frames as bare transfers
 #      (Google Benchmark), and the bus time of those frames at 1 MHz
 #   3. instructions per operation and per transfer (callgrind), split into
@@ -36,11 +37,11 @@ fi
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g -DCMAKE_C_FLAGS=-g \
     -DLIU_BUILD_BENCH=ON -DLIU_BUILD_TOOLS=OFF -DLIU_SIM_BINDING=inproc >&2
 cmake --build "$build" -j"$(nproc)" \
-    --target liuDrv liu_bench liu_callgrind_driver_shared test_perf_transfers test_perf_allocations >&2
+    --target liuDrv liu_bench liu_callgrind_driver_shared test_lib test_allocations >&2
 
-echo "## Transfers and heap allocations (tests/perf)"
+echo "## Transfers (tests/lib/golden) and heap allocations (tests/perf)"
 echo
-ctest --test-dir "$build" -R "^test_perf_" -j"$(nproc)" --output-on-failure |
+ctest --test-dir "$build" -R "^(test_lib|test_allocations)$" -j"$(nproc)" --output-on-failure |
     grep -E "tests passed|tests failed|Failed"
 echo
 
