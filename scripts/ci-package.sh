@@ -22,27 +22,32 @@ libc='libc6 \(>= [0-9.]+\)'
 
 # The packages of one tree, a line each: name, Depends (a regular expression
 # for the whole field) and the files it holds, for ARCH and TRIPLE.
+row() { # NAME DEPENDS FILE...: one line, its three fields separated by tabs
+    local name=$1 depends=$2
+    shift 2
+    printf '%s\t%s\t%s\n' "$name" "$depends" "$*"
+}
 package_table() {
     local lib=usr/lib/$2
-    echo "libliudrv1|$libc|$lib/libliuDrv.so.1 $lib/libliuDrv.so.$version"
-    echo "libliutrace1|$libc, libgcc-s1 \(>= [0-9.]+\), libstdc\+\+6 \(>= [0-9.]+\)|$lib/libliuTrace.so.1"
-    echo "libliudrv-dev|libliutrace1 \(= $version\), libliudrv1 \(= $version\)|usr/include/LiuDrv.h" \
-        "usr/include/LiuTrace.h $lib/libliuDrv.so $lib/libliuTrace.so $lib/pkgconfig/liuDrv.pc" \
-        "$lib/pkgconfig/liuTrace.pc $lib/cmake/LiuDrv/LiuDrvConfig.cmake $lib/cmake/LiuDrv/LiuDrvTargets.cmake"
+    row libliudrv1 "$libc" "$lib/libliuDrv.so.1" "$lib/libliuDrv.so.$version"
+    row libliutrace1 "$libc, libgcc-s1 \(>= [0-9.]+\), libstdc\+\+6 \(>= [0-9.]+\)" "$lib/libliuTrace.so.1"
+    row libliudrv-dev "libliutrace1 \(= $version\), libliudrv1 \(= $version\)" usr/include/LiuDrv.h \
+        usr/include/LiuTrace.h "$lib/libliuDrv.so" "$lib/libliuTrace.so" "$lib/pkgconfig/liuDrv.pc" \
+        "$lib/pkgconfig/liuTrace.pc" "$lib/cmake/LiuDrv/LiuDrvConfig.cmake" "$lib/cmake/LiuDrv/LiuDrvTargets.cmake"
     local ours="libliutrace1 \(= $version\), libliudrv1 \(= $version\)"
     # What a board installs (library, liuctl, liud) pulls neither umockdev nor
     # GLib: only our libraries and these.
     local runtime='(libc6|libgcc-s1|libstdc\+\+6|libedit2|libinih1|libsystemd0)( \([^)]*\))?'
-    echo "liuctl|$ours(, $runtime)*|usr/bin/liuctl usr/share/man/man1/liuctl.1.gz"
-    echo "liud|$ours(, $runtime)*|usr/sbin/liud usr/lib/systemd/system/liud.service" \
-        "usr/share/doc/liud/examples/liud.conf usr/share/man/man8/liud.8.gz usr/share/man/man5/liud.conf.5.gz"
+    row liuctl "$ours(, $runtime)*" usr/bin/liuctl usr/share/man/man1/liuctl.1.gz
+    row liud "$ours(, $runtime)*" usr/sbin/liud usr/lib/systemd/system/liud.service \
+        usr/share/doc/liud/examples/liud.conf usr/share/man/man8/liud.8.gz usr/share/man/man5/liud.conf.5.gz
     [ "$1" = amd64 ] || return 0 # liusim needs umockdev, liu-snmp net-snmp: PC packages
-    echo "liusim|umockdev, .*|usr/bin/liusim usr/share/man/man1/liusim.1.gz"
+    row liusim "umockdev, .*" usr/bin/liusim usr/share/man/man1/liusim.1.gz
     # liu-snmp talks to liud over its socket: neither liud nor the driver.
     local snmp='(libc6|libgcc-s1|libstdc\+\+6|libinih1|libsnmp40)( \([^)]*\))?'
-    echo "liu-snmp|$snmp(, $snmp)*|usr/sbin/liu-snmp usr/lib/systemd/system/liu-snmp.service" \
-        "usr/share/man/man8/liu-snmp.8.gz usr/share/doc/liu-snmp/examples/liu-snmp.conf" \
-        "usr/share/doc/liu-snmp/examples/snmpd-liu.conf"
+    row liu-snmp "$snmp(, $snmp)*" usr/sbin/liu-snmp usr/lib/systemd/system/liu-snmp.service \
+        usr/share/man/man8/liu-snmp.8.gz usr/share/doc/liu-snmp/examples/liu-snmp.conf \
+        usr/share/doc/liu-snmp/examples/snmpd-liu.conf
 }
 
 [ -f "$amd64_build/CMakeCache.txt" ] || fail "no PC tree in $amd64_build: run scripts/test.sh first"
@@ -65,7 +70,7 @@ for arch in amd64 armhf; do
         root=$armhf_root triple=arm-linux-gnueabihf prefix=/usr
     fi
     lib=$root/usr/lib/$triple
-    package_table "$arch" "$triple" | while IFS='|' read -r _ _ files; do
+    package_table "$arch" "$triple" | while IFS=$'\t' read -r _ _ files; do
         for file in $files; do
             [ -e "$root/$file" ] || fail "$arch install: $file missing"
         done
@@ -135,7 +140,7 @@ for arch in amd64 armhf; do
     rm -rf "$build/packages"
     (cd "$build" && cpack -G DEB >/dev/null)
     unpacked=$work/unpacked-$arch
-    package_table "$arch" "$triple" | while IFS='|' read -r name depends files; do
+    package_table "$arch" "$triple" | while IFS=$'\t' read -r name depends files; do
         deb=$build/packages/${name}_${version}_$arch.deb
         [ -f "$deb" ] || fail "package $deb not built"
         [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "$deb: not $arch"
