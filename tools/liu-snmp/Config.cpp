@@ -1,20 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "Config.h"
 
+#include "IniFile.h"
+#include "LineSocket.h"
 #include "Words.h"
 
-#include <ini.h>
-
-#include <sys/un.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <vector>
 
 namespace liusnmp {
@@ -32,64 +23,15 @@ const std::vector<std::string_view> kCodings = {"jbzs", "b8zs",  "hdb3", "zbtsi"
 const std::vector<std::string_view> kClocks = {"loop", "local", "through", "adaptive"};
 const std::vector<std::string_view> kTrapWords = {"enabled", "disabled"};
 
-std::string trim(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t\r");
-    return first == std::string::npos
-               ? std::string()
-               : text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
 // "5s", "500ms", "1min" within [min, max].
 bool parseDuration(const std::string& text, std::chrono::milliseconds min,
                    std::chrono::milliseconds max, std::chrono::milliseconds& value) {
-    char* end = nullptr;
-    const double number = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || !std::isfinite(number) || number < 0) {
-        return false;
-    }
-    const std::string unit = end;
-    const double scale = unit == "ms" ? 1 : unit == "s" ? 1000 : unit == "min" ? 60000 : -1;
-    if (scale < 0) {
-        return false;
-    }
-    value = std::chrono::milliseconds(static_cast<long long>(std::llround(number * scale)));
-    return value >= min && value <= max;
-}
-
-// Feeds the file to inih a line at a time, counting lines for the errors.
-struct Reader {
-    std::string text;
-    std::size_t position = 0;
-    int line = 0;
-    std::vector<int> longLines;
-    std::vector<std::pair<int, std::string>> sections;
-};
-
-char* readLine(char* buffer, int size, void* stream) {
-    auto& reader = *static_cast<Reader*>(stream);
-    if (reader.position >= reader.text.size()) {
-        return nullptr;
-    }
-    std::size_t end = reader.text.find('\n', reader.position);
-    end = end == std::string::npos ? reader.text.size() : end;
-    std::string line = reader.text.substr(reader.position, end - reader.position);
-    reader.position = end + 1;
-    ++reader.line;
-    if (line.size() + 2 > static_cast<std::size_t>(size)) {
-        reader.longLines.push_back(reader.line);
-        line.clear();
-    }
-    const std::string trimmed = trim(line);
-    if (trimmed.starts_with('[') && trimmed.find(']') != std::string::npos) {
-        reader.sections.emplace_back(reader.line, trim(trimmed.substr(1, trimmed.find(']') - 1)));
-    }
-    std::memcpy(buffer, line.c_str(), line.size() + 1);
-    return buffer;
+    return liutool::parseDuration(text, value) && value >= min && value <= max;
 }
 
 class Parser {
   public:
-    Parser(Config& config, Reader& reader) : config_(config), reader_(reader) {}
+    Parser(Config& config, const liutool::IniFile& file) : config_(config), file_(file) {}
 
     void key(const std::string& section, const std::string& key, const std::string& value) {
         const std::string name = liucmd::lowerCase(section);
@@ -105,23 +47,23 @@ class Parser {
     }
 
     void sections() {
-        for (const auto& [line, name] : reader_.sections) {
+        for (const auto& [line, name] : file_.sections()) {
             const std::string lower = liucmd::lowerCase(name);
             unsigned first = 0;
             unsigned last = 0;
             if (lower != "global" && lower != "linecode 1" && lower != "linecode 2" &&
                 !portRange(lower, first, last)) {
-                errors_.emplace_back(line, "unknown section [" + name +
-                                               "] (expected [global], [linecode 1], "
-                                               "[linecode 2] or [port N] with N or N-M in 0..7)");
+                errors_.push_back({line, "unknown section [" + name +
+                                             "] (expected [global], [linecode 1], "
+                                             "[linecode 2] or [port N] with N or N-M in 0..7)"});
             }
         }
     }
 
-    std::vector<std::pair<int, std::string>> errors_;
+    std::vector<liutool::LineError> errors_;
 
   private:
-    void error(const std::string& reason) { errors_.emplace_back(reader_.line, reason); }
+    void error(const std::string& reason) { errors_.push_back({file_.line(), reason}); }
 
     void bad(const std::string& key, const std::string& value, const std::string& hint) {
         error("bad " + key + " '" + value + "' (" + hint + ")");
@@ -140,7 +82,7 @@ class Parser {
             return false;
         }
         std::vector<std::uint16_t> ports;
-        const std::string range = trim(name.substr(5));
+        const std::string range = liutool::trim(name.substr(5));
         if (range.find(',') != std::string::npos || liucmd::lowerCase(range) == "all" ||
             !liucmd::parsePortList(range, kMaxPorts, ports)) {
             return false;
@@ -162,7 +104,7 @@ class Parser {
         std::chrono::milliseconds interval{};
         long number = 0;
         if (key == "liud") {
-            if (!value.starts_with('/') || value.size() >= sizeof(sockaddr_un::sun_path)) {
+            if (!value.starts_with('/') || !liutool::fitsSocketAddress(value)) {
                 bad(key, value, "an absolute path of at most 107 bytes");
             } else {
                 config_.liudSocket = value;
@@ -263,14 +205,9 @@ class Parser {
     }
 
     Config& config_;
-    Reader& reader_;
+    const liutool::IniFile& file_;
     std::set<std::string> seen_;
 };
-
-int handleKey(void* user, const char* section, const char* name, const char* value) {
-    static_cast<Parser*>(user)->key(section, liucmd::lowerCase(name), value);
-    return 1;
-}
 
 } // namespace
 
@@ -282,32 +219,23 @@ int lineTypeColumn(const std::string& lineType) {
 Config loadConfig(const std::string& path) {
     Config config;
     config.path = path;
-    std::ifstream file(path);
-    if (!file) {
-        throw BadConfig(path + ": cannot read the file: " + std::strerror(errno) + "\n");
+    liutool::IniFile file;
+    Parser parser(config, file);
+    std::string error;
+    if (!file.read(
+            path,
+            [&](const std::string& section, const std::string& name, const std::string& value) {
+                parser.key(section, liucmd::lowerCase(name), value);
+            },
+            error)) {
+        throw BadConfig(liutool::located(path, {0, error}) + "\n");
     }
-    std::ostringstream content;
-    content << file.rdbuf();
-    Reader reader;
-    reader.text = content.str();
-    Parser parser(config, reader);
-    ini_allow_multiline = false;
-    const int syntax = ini_parse_stream(readLine, &reader, handleKey, &parser);
-    if (syntax > 0) {
-        parser.errors_.emplace_back(syntax, "syntax error: expected [section] or key = value");
-    }
-    for (const int line : reader.longLines) {
-        parser.errors_.emplace_back(line, "line longer than 200 characters");
+    for (auto& problem : file.errors()) {
+        parser.errors_.push_back(std::move(problem));
     }
     parser.sections();
     if (!parser.errors_.empty()) {
-        std::stable_sort(parser.errors_.begin(), parser.errors_.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::string text;
-        for (const auto& [line, reason] : parser.errors_) {
-            text += path + ":" + std::to_string(line) + ": " + reason + "\n";
-        }
-        throw BadConfig(text);
+        throw BadConfig(liutool::locatedLines(path, parser.errors_));
     }
     return config;
 }

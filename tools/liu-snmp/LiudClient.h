@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Json.h"
+#include "LineSocket.h"
 
 #include <chrono>
 #include <optional>
@@ -24,14 +25,14 @@ class LiudClient {
     LiudClient& operator=(const LiudClient&) = delete;
 
     const std::string& path() const { return path_; }
-    bool connected() const { return watch_ >= 0; }
+    bool connected() const { return watch_.isOpen(); }
     // Connects both and starts the watch; false with error set when liud
     // is not there.
     bool connect(std::string& error);
     void close();
 
     // The watch connection, for the caller's select().
-    int watchFd() const { return watch_; }
+    int watchFd() const { return watch_.fd(); }
     // Takes what the watch connection has: the event objects, in order.
     // False when liud has gone (the connection is then closed).
     bool readEvents(std::vector<Json>& events);
@@ -42,10 +43,8 @@ class LiudClient {
 
   private:
     std::string path_;
-    int watch_ = -1;
-    int requests_ = -1;
-    std::string watchInput_;
-    std::string requestInput_;
+    liutool::LineSocket watch_;
+    liutool::LineSocket requests_;
 };
 
 } // namespace liusnmp

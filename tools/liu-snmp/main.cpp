@@ -2,16 +2,15 @@
 // liu-snmp: the DS1-MIB's dsx1ConfigTable for the ports liud owns, served
 // to snmpd over AgentX, with dsx1LineStatusChange notifications.
 #include "Agent.h"
-
-#include <getopt.h>
+#include "CommandLine.h"
+#include "LineSocket.h"
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 namespace {
 
-constexpr int kExitUsage = 2;
+constexpr const char* kProgram = "liu-snmp";
 constexpr const char* kDefaultConfig = "/etc/liu-snmp/liu-snmp.conf";
 
 void printUsage() {
@@ -42,8 +41,7 @@ void printUsage() {
 }
 
 [[noreturn]] void usageError(const std::string& message) {
-    std::fprintf(stderr, "liu-snmp: %s\nTry 'liu-snmp --help'.\n", message.c_str());
-    std::exit(kExitUsage);
+    liutool::usageError(kProgram, message);
 }
 
 } // namespace
@@ -56,9 +54,9 @@ int main(int argc, char** argv) {
     std::optional<std::string> liud;
     std::optional<std::string> agentx;
     std::optional<std::string> configPath;
-    opterr = 0;
+    liutool::OptionReader reader(argc, argv, "l:x:c:hV", kOptions, usageError);
     int option = 0;
-    while ((option = getopt_long(argc, argv, ":l:x:c:hV", kOptions, nullptr)) != -1) {
+    while ((option = reader.next()) != -1) {
         switch (option) {
         case 'l':
             liud = optarg;
@@ -71,20 +69,13 @@ int main(int argc, char** argv) {
             break;
         case 'h':
             printUsage();
-            return 0;
+            return liutool::kExitSuccess;
         case 'V':
-            std::printf("liu-snmp %s\n", LIU_VERSION);
-            return 0;
-        case ':':
-            usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
-        default:
-            usageError(std::string("unknown option '") + argv[optind - 1] + "'");
+            liutool::printVersion(kProgram);
+            return liutool::kExitSuccess;
         }
     }
-    if (optind < argc) {
-        usageError(std::string("unexpected argument '") + argv[optind] + "'");
-    }
-    if (liud && (liud->empty() || liud->size() >= 108)) {
+    if (liud && (liud->empty() || !liutool::fitsSocketAddress(*liud))) {
         usageError("--liud: a socket path of 1 to 107 bytes");
     }
     if (agentx && agentx->empty()) {
@@ -100,7 +91,7 @@ int main(int argc, char** argv) {
         }
     } catch (const liusnmp::BadConfig& bad) {
         std::fputs(bad.what(), stderr);
-        return kExitUsage;
+        return liutool::kExitUsage;
     }
     if (liud) {
         config.liudSocket = *liud;
@@ -112,7 +103,6 @@ int main(int argc, char** argv) {
         liusnmp::Agent agent(std::move(config));
         return agent.run();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "liu-snmp: %s\n", error.what());
-        return 1;
+        liutool::die(kProgram, error.what());
     }
 }

@@ -5,6 +5,7 @@
 // the chip then.  sleep, echo, help and quit run in liuctl itself.
 #pragma once
 
+#include "LineSocket.h"
 #include "Runner.h"
 
 #include <string>
@@ -18,7 +19,6 @@ class LiudLink : public Runner {
   public:
     // Connects; throws liucmd::Failure naming the path and the reason.
     LiudLink(const std::string& path, const Printer& printer);
-    ~LiudLink() override;
     LiudLink(const LiudLink&) = delete;
     LiudLink& operator=(const LiudLink&) = delete;
 
@@ -26,15 +26,9 @@ class LiudLink : public Runner {
     unsigned portCount() const override { return ports_; }
 
   private:
-    // Sends a line; false when liud has gone.
-    bool send(const std::string& line);
-    // The next line from liud; false at the end of the connection.
-    bool receive(std::string& line, bool stopOnInterrupt);
-
     std::string path_;
     const Printer& printer_;
-    int fd_ = -1;
-    std::string pending_;
+    liutool::LineSocket socket_;
     unsigned ports_ = 8;
 };
 

@@ -3,13 +3,13 @@
 // daemon that owns the chip) or standalone (the library in this process,
 // for bring-up without liud), it runs commands from -c strings, script
 // files, or an interactive shell.
+#include "CommandLine.h"
 #include "LiudLink.h"
 #include "LocalChip.h"
 #include "Shell.h"
 
 #include "LiuTrace.h"
 
-#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,10 +102,10 @@ int main(int argc, char** argv) {
     }
     const Printer printer(json);
     auto usageError = [&](const std::string& message) {
-        printer.error(message, liucmd::kExitUsage);
         if (!json) {
-            std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
+            liutool::usageError(kProgram, message);
         }
+        printer.error(message, liucmd::kExitUsage);
         std::exit(liucmd::kExitUsage);
     };
 
@@ -115,9 +115,10 @@ int main(int argc, char** argv) {
     bool standalone = false;
     RunOptions options;
     int verbose = 0;
-    opterr = 0;
+    liutool::OptionReader reader(argc, argv, "C:Sc:f:i:jkxvhV", kOptions, usageError,
+                                 " (commands go into -c or -f)");
     int option = 0;
-    while ((option = getopt_long(argc, argv, ":C:Sc:f:i:jkxvhV", kOptions, nullptr)) != -1) {
+    while ((option = reader.next()) != -1) {
         switch (option) {
         case 'C':
             connectPath = optarg;
@@ -156,19 +157,10 @@ int main(int argc, char** argv) {
             if (json) {
                 printer.result({{"ok", true}, {"command", "--version"}, {"version", LIU_VERSION}});
             } else {
-                std::printf("%s %s\n", kProgram, LIU_VERSION);
+                liutool::printVersion(kProgram);
             }
             return liucmd::kExitSuccess;
-        case ':':
-            usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
-            break;
-        default:
-            usageError(std::string("unknown option '") + argv[optind - 1] + "'");
         }
-    }
-    if (optind < argc) {
-        usageError(std::string("unexpected argument '") + argv[optind] +
-                   "' (commands go into -c or -f)");
     }
     if (standalone && !connectPath.empty()) {
         usageError("--connect and --standalone exclude each other");

@@ -1,29 +1,25 @@
 // SPDX-License-Identifier: MIT
 #include "Config.h"
 
+#include "LineSocket.h"
 #include "Words.h"
 
 #include "LiuDrv.h"
 
-#include <ini.h>
-
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 namespace liud {
 
 namespace {
 
 using liucmd::Setting;
+using liutool::parseDuration;
+using liutool::trim;
 
 // E1: unframed, CRC-4, multiframe, both, or the plain frame without either.
 const std::vector<std::string_view> kE1Framings = {"none", "crc4", "mf", "crc4-mf", "plain"};
@@ -31,14 +27,6 @@ const std::vector<std::string_view> kT1Framings = {"esf", "d4", "none"};
 const std::vector<std::string_view> kGlobalKeys = {
     "inout",    "ports",  "poll_interval", "audit_interval", "refclk_a",
     "refclk_b", "socket", "socket_mode",   "socket_group",   "metrics"};
-
-std::string trim(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
 
 // A section header: [global], [port N] or [port N-M].
 struct Section {
@@ -69,55 +57,6 @@ Section parseSection(const std::string& header) {
         section = {Section::Ports, static_cast<unsigned>(first), static_cast<unsigned>(last)};
     }
     return section;
-}
-
-// "100ms", "2s", "1.5s", "1min"
-bool parseDuration(const std::string& text, std::chrono::milliseconds& value) {
-    char* end = nullptr;
-    const double number = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || !std::isfinite(number) || number < 0 || text[0] == '-') {
-        return false;
-    }
-    const std::string unit = end;
-    const double scale = unit == "ms" ? 1 : unit == "s" ? 1000 : unit == "min" ? 60000 : -1;
-    if (scale < 0 || number * scale > 86400000.0) {
-        return false;
-    }
-    value = std::chrono::milliseconds(static_cast<long long>(std::llround(number * scale)));
-    return true;
-}
-
-// Reads the file for inih line by line, counting lines (for the errors),
-// noting section headers (inih reports no section without keys) and lines
-// too long for inih.
-struct Reader {
-    std::string text;
-    std::size_t position = 0;
-    int line = 0;
-    std::vector<std::pair<int, std::string>> sections;
-    std::vector<int> longLines;
-};
-
-char* readLine(char* buffer, int size, void* stream) {
-    auto& reader = *static_cast<Reader*>(stream);
-    if (reader.position >= reader.text.size()) {
-        return nullptr;
-    }
-    std::size_t end = reader.text.find('\n', reader.position);
-    end = end == std::string::npos ? reader.text.size() : end;
-    std::string line = reader.text.substr(reader.position, end - reader.position);
-    reader.position = end + 1;
-    ++reader.line;
-    if (line.size() + 2 > static_cast<std::size_t>(size)) {
-        reader.longLines.push_back(reader.line);
-        line.clear(); // parsed as a blank line; the error says why
-    }
-    const std::string trimmed = trim(line);
-    if (trimmed.starts_with('[') && trimmed.find(']') != std::string::npos) {
-        reader.sections.emplace_back(reader.line, trim(trimmed.substr(1, trimmed.find(']') - 1)));
-    }
-    std::memcpy(buffer, line.c_str(), line.size() + 1);
-    return buffer;
 }
 
 class Parser {
@@ -248,7 +187,7 @@ class Parser {
             config_.refClocks[output] = static_cast<unsigned>(number);
             refClockLines_[output] = line;
         } else if (key == "socket") {
-            if (!value.starts_with('/') || value.size() >= sizeof(sockaddr_un::sun_path)) {
+            if (!value.starts_with('/') || !liutool::fitsSocketAddress(value)) {
                 bad(line, key, value, "an absolute path of at most 107 bytes");
                 return;
             }
@@ -340,32 +279,10 @@ class Parser {
     std::array<int, 2> refClockLines_{};
 };
 
-int handleKey(void* user, const char* section, const char* name, const char* value) {
-    auto& [parser, reader] = *static_cast<std::pair<Parser*, Reader*>*>(user);
-    parser->key(reader->line, section, liucmd::lowerCase(name), value);
-    return 1;
-}
-
 } // namespace
 
-std::string located(const std::string& path, const ConfigError& error) {
-    std::string text = path;
-    if (error.line > 0) {
-        text += ':';
-        text += std::to_string(error.line);
-    }
-    return text + ": " + error.reason;
-}
-
 BadConfig::BadConfig(const std::string& path, std::vector<ConfigError> errors)
-    : std::runtime_error([&] {
-          std::string text;
-          for (const auto& error : errors) {
-              text += located(path, error) + "\n";
-          }
-          return text;
-      }()),
-      errors_(std::move(errors)) {}
+    : std::runtime_error(liutool::locatedLines(path, errors)), errors_(std::move(errors)) {}
 
 int PortConfig::value(SettingId id) const {
     static constexpr int kDefaults[kSettingCount] = {
@@ -435,35 +352,26 @@ std::vector<ConfigError> reloadRefusals(const Config& running, const Config& nex
 Config loadConfig(const std::string& path) {
     Config config;
     config.path = path;
-    Reader reader;
-    std::ifstream file(path);
-    if (!file) {
-        throw BadConfig(path, {{0, std::string("cannot read the file: ") + std::strerror(errno)}});
-    }
-    std::ostringstream content;
-    content << file.rdbuf();
-    reader.text = content.str();
-
     config.portConfigs.resize(kMaxPorts);
     Parser parser(config);
-    std::pair<Parser*, Reader*> user{&parser, &reader};
-    // Indented lines are keys of their own, never a continuation of the one before.
-    ini_allow_multiline = false;
-    const int syntax = ini_parse_stream(readLine, &reader, handleKey, &user);
-    if (syntax > 0) {
-        parser.errors_.push_back({syntax, "syntax error: expected [section] or key = value"});
+    liutool::IniFile file;
+    std::string error;
+    if (!file.read(
+            path,
+            [&](const std::string& section, const std::string& name, const std::string& value) {
+                parser.key(file.line(), section, liucmd::lowerCase(name), value);
+            },
+            error)) {
+        throw BadConfig(path, {{0, error}});
     }
-    for (const int line : reader.longLines) {
-        parser.errors_.push_back({line, "line longer than 200 characters"});
+    for (auto& problem : file.errors()) {
+        parser.errors_.push_back(std::move(problem));
     }
-    parser.sections(reader.sections);
+    parser.sections(file.sections());
     parser.finish();
     config.portConfigs.resize(config.ports);
-    auto errors = std::move(parser.errors_);
-    if (!errors.empty()) {
-        std::stable_sort(errors.begin(), errors.end(),
-                         [](const auto& a, const auto& b) { return a.line < b.line; });
-        throw BadConfig(path, std::move(errors));
+    if (!parser.errors_.empty()) {
+        throw BadConfig(path, std::move(parser.errors_));
     }
     return config;
 }

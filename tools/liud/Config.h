@@ -4,6 +4,7 @@
 // own reason and the line it is on; nothing of a bad file is applied.
 #pragma once
 
+#include "IniFile.h"
 #include "Settings.h"
 
 #include <sys/types.h>
@@ -26,16 +27,12 @@ inline constexpr const char* kDefaultSocket = "/run/liud/liud.sock";
 inline constexpr unsigned kMaxPorts = 8;
 
 // One mistake: the line it is on (0 when it is about no line) and why.
-struct ConfigError {
-    int line;
-    std::string reason;
-};
-
+using ConfigError = liutool::LineError;
 // "FILE:LINE: reason" ("FILE: reason" for line 0).
-std::string located(const std::string& path, const ConfigError& error);
+using liutool::located;
 
 // A configuration that cannot be used; what() is every error as
-// "FILE:LINE: reason", one a line.
+// "FILE:LINE: reason", one a line, in the order of the lines.
 class BadConfig : public std::runtime_error {
   public:
     BadConfig(const std::string& path, std::vector<ConfigError> errors);

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
 // liud: the daemon that owns the 82V5088 LIU for the life of the board.
+#include "CommandLine.h"
 #include "Daemon.h"
-
-#include <getopt.h>
+#include "LineSocket.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
-constexpr int kExitUsage = 2;
+constexpr const char* kProgram = "liud";
 
 void printUsage() {
     std::printf("Usage: liud [OPTIONS]\n"
@@ -37,8 +36,7 @@ void printUsage() {
 }
 
 [[noreturn]] void usageError(const std::string& message) {
-    std::fprintf(stderr, "liud: %s\nTry 'liud --help'.\n", message.c_str());
-    std::exit(kExitUsage);
+    liutool::usageError(kProgram, message);
 }
 
 } // namespace
@@ -51,9 +49,9 @@ int main(int argc, char** argv) {
         {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
     liud::Options options;
     bool toSyslog = false;
-    opterr = 0;
+    liutool::OptionReader reader(argc, argv, "c:s:hV", kOptions, usageError);
     int option = 0;
-    while ((option = getopt_long(argc, argv, ":c:s:hV", kOptions, nullptr)) != -1) {
+    while ((option = reader.next()) != -1) {
         switch (option) {
         case 'c':
             options.configPath = optarg;
@@ -66,23 +64,16 @@ int main(int argc, char** argv) {
             break;
         case 'h':
             printUsage();
-            return 0;
+            return liutool::kExitSuccess;
         case 'V':
-            std::printf("liud %s\n", LIU_VERSION);
-            return 0;
-        case ':':
-            usageError(std::string("option '") + argv[optind - 1] + "' needs an argument");
-        default:
-            usageError(std::string("unknown option '") + argv[optind - 1] + "'");
+            liutool::printVersion(kProgram);
+            return liutool::kExitSuccess;
         }
-    }
-    if (optind < argc) {
-        usageError(std::string("unexpected argument '") + argv[optind] + "'");
     }
     if (options.configPath.empty()) {
         usageError("no configuration file: --config FILE");
     }
-    if (!options.socketPath.empty() && options.socketPath.size() >= 108) {
+    if (!liutool::fitsSocketAddress(options.socketPath)) {
         usageError("--socket: path too long (at most 107 bytes)");
     }
     liud::Config config;
@@ -90,7 +81,7 @@ int main(int argc, char** argv) {
         config = liud::loadConfig(options.configPath);
     } catch (const liud::BadConfig& bad) {
         std::fputs(bad.what(), stderr);
-        return kExitUsage;
+        return liutool::kExitUsage;
     }
     // The library's start-up line goes to stdout: a line at a time, like the log.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
