@@ -128,8 +128,8 @@ extern "C" {
 #define LIUDRV_PULSE_TEMPLATE_MAX 13
 
 /* Channel selectors of liuDrv_read / liuDrv_write. */
-#define LIUDRV_CHANNEL_GLOBAL 0xFFFFu  /* device-global registers */
-#define LIUDRV_CHANNEL_SECOND 0xFFFEu  /* second LIU: always refused */
+#define LIUDRV_CHANNEL_GLOBAL 0xFFFFu /* device-global registers */
+#define LIUDRV_CHANNEL_SECOND 0xFFFEu /* second LIU: always refused */
 
 /* Alarm state table: [port][event id], 16 x 7 signed 32-bit entries. */
 #define LIUDRV_ALARM_PORTS 16
