@@ -64,7 +64,8 @@ def group_failures():
     assert result.returncode == 1
     mine = [line for line in result.err if line.startswith("liuctl: ")]
     traces = [re.sub(r"^ERROR 255 \S+:\d+ ", "", line) for line in result.err if line.startswith("ERROR")]
-    assert mine == ["liuctl: set linetype: port 4: library result -1",
+    assert mine == ["liuctl: set linetype: port 4: library result -1; the port's T1/JT1 mode bit "
+                    "(register 0x20 bit 0) was written all the same: set its line type again",
                     "liuctl: get lbo: port 4: library result -1",
                     "liuctl: get linecode: port 2: library result -1",
                     "liuctl: show: port 2 liuDrv_getLineCode: library result -1 (and 0 more)"[:-13],
@@ -97,7 +98,11 @@ def group_session():
     assert stamp.sub("TIME", result.stdout) == expected, result.stdout
     assert result.returncode == 1
     assert [line.split(".liuctl:")[1] for line in result.err if line.startswith("liuctl: ")] == [
-        "19: set linetype: port 0: library result -1", "21: get lbo: port 1: library result -1"]
+        "7: set lbo: port 1: an E1 port (register 0x20 bit 0 clear): build-out and line length are "
+        "for T1 and JT1 lines; set its line type first (nothing was done)",
+        "21: set linetype: port 0: library result -1; the port's T1/JT1 mode bit (register 0x20 "
+        "bit 0) was written all the same: set its line type again",
+        "23: get lbo: port 1: library result -1"]
 
 
 def group_json():

@@ -14,7 +14,12 @@ namespace liucmd {
 inline constexpr std::uint8_t kModeRegister = 0x20;        // bit 0: T1/JT1 mode bit
 inline constexpr std::uint8_t kTemplateRegister = 0x23;    // pulse template code
 inline constexpr std::uint8_t kTerminationRegister = 0x32; // termination register
-inline constexpr std::uint8_t kRefClockRegister = 0x07;    // global: reference clock ports
+inline constexpr std::uint8_t kModeT1Bit = 0x01;           // of the mode register
+// Transmit (0x22) and receive (0x28) configuration: bits 1-0 the line code field.
+inline constexpr std::uint8_t kTransmitRegister = 0x22;
+inline constexpr std::uint8_t kReceiveRegister = 0x28;
+inline constexpr std::uint8_t kLineCodeField = 0x03;
+inline constexpr std::uint8_t kRefClockRegister = 0x07; // global: reference clock ports
 inline constexpr std::uint8_t kModeBit = 0x01;
 
 // What a line type configuration leaves in a port's registers: the mode

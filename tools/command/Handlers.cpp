@@ -156,6 +156,21 @@ struct ChipLine {
     std::uint8_t templateCode;
 };
 
+// What a line type configuration changes beside the pulse template: the
+// mode bit and the line code fields of both sides (transmit in the high
+// nibble).
+struct ChipLineCode {
+    bool t1Mode = false;
+    std::uint8_t fields = 0;
+};
+
+ChipLineCode readLineCode(const std::string& where, std::uint16_t port) {
+    return {(readRegister(where, kModeRegister, port) & kModeT1Bit) != 0,
+            static_cast<std::uint8_t>(
+                (readRegister(where, kTransmitRegister, port) & kLineCodeField) << 4 |
+                (readRegister(where, kReceiveRegister, port) & kLineCodeField))};
+}
+
 ChipLine readChipLine(const std::string& where, std::uint16_t port) {
     return {readRegister(where, kModeRegister, port),
             readRegister(where, kTerminationRegister, port),
@@ -306,6 +321,19 @@ void set(Context& context, const Args& args, Json& result) {
     args.noMoreThan(3);
     context.checkConfigure(args, setting, ports, value);
     const std::string context_ = std::string("set ") + setting.name;
+    // The library writes a build-out or line length as a T1 pulse template
+    // whatever the port's line type: refuse it on an E1 port, before any port
+    // is touched.
+    if (setting.id == SettingId::BuildOut || setting.id == SettingId::LineLength) {
+        for (const std::uint16_t port : ports) {
+            const std::string where = portContext(context_, port);
+            if ((readRegister(where, kModeRegister, port) & kModeT1Bit) == 0) {
+                throw Failure(where + ": an E1 port (register 0x20 bit 0 clear): build-out and "
+                                      "line length are for T1 and JT1 lines; set its line type "
+                                      "first (nothing was done)");
+            }
+        }
+    }
     result["setting"] = setting.name;
     result["value"] = value;
     result["ports"] = Json::array();
@@ -314,8 +342,28 @@ void set(Context& context, const Args& args, Json& result) {
         const std::string where = portContext(context_, port);
         rows.push_back({{"port", port}});
         Json& row = rows.back();
+        const bool lineType = setting.id == SettingId::LineType;
+        const ChipLineCode before = lineType ? readLineCode(where, port) : ChipLineCode{};
         const int code = context.configure(args, setting, port, value);
         row["result"] = code;
+        if (lineType) {
+            // A line type configuration rewrites the port's line code and, when
+            // the interface refuses the line type, has set the mode bit already.
+            const ChipLineCode after = readLineCode(where, port);
+            if (code != 0 && after.t1Mode != before.t1Mode) {
+                throw Failure(std::string(libraryFailure(where, code).what()) +
+                              "; the port's T1/JT1 mode bit (register 0x20 bit 0) was written "
+                              "all the same: set its line type again");
+            }
+            if (code == 0 && before.fields != after.fields) {
+                const auto fields = [](std::uint8_t both) {
+                    return std::to_string(both >> 4) + "/" + std::to_string(both & 0x0F);
+                };
+                row["note"] = "line code fields (transmit/receive) " + fields(before.fields) +
+                              " -> " + fields(after.fields) +
+                              ": a line type setting clears the line code";
+            }
+        }
         if (code != 0) {
             throw libraryFailure(where, code);
         }
@@ -367,9 +415,17 @@ std::string setText(const Json& result) {
                 cells.insert(cells.begin(), std::to_string(port.at("port").get<int>()));
                 return cells;
             });
-        return text.empty() ? text
-                            : "line type now, from the chip's registers (" +
-                                  std::string(setting.getName) + " cannot tell it):\n" + text;
+        std::string notes;
+        for (const auto& port : result.value("ports", Json::array())) {
+            if (port.contains("note")) {
+                notes += "port " + std::to_string(port.at("port").get<int>()) + ": " +
+                         port.at("note").get<std::string>() + "\n";
+            }
+        }
+        return text.empty()
+                   ? text
+                   : "line type now, from the chip's registers (" + std::string(setting.getName) +
+                         " cannot tell it):\n" + text + notes;
     }
     case ReadBack::TemplateRegister: {
         const std::string text =

@@ -46,8 +46,11 @@ void Printer::result(const Json& result, const std::string& where) const {
         try {
             std::fputs(liucmd::resultText(result).c_str(), stdout);
         } catch (const Json::exception&) {
-            // Not a result this liuctl knows how to print: show it as it came.
-            std::fputs((liucmd::jsonLine(result) + "\n").c_str(), stdout);
+            // Not a result this liuctl knows how to print: show it as it came,
+            // unless it is a refusal, which the error line below says.
+            if (result.value("ok", false)) {
+                std::fputs((liucmd::jsonLine(result) + "\n").c_str(), stdout);
+            }
         }
     }
     std::fflush(stdout);
