@@ -52,7 +52,8 @@ const std::vector<CommandEntry> kCommands = {
      "PORTS: a port (3), a range (0-3), a list (0,2,4-7) or all.\n"
      "Standalone, the pulse template code the library writes for linetype, lbo and\n"
      "linelen follows the line type requested last for any port, and a line type\n"
-     "clears the line code.  Through liud the setting becomes part of its running\n"
+     "clears the line code (liuctl says so when it changed).  lbo and linelen are\n"
+     "refused on a port in E1 mode (register 0x20 bit 0 clear).  Through liud the setting becomes part of its running\n"
      "configuration: liud checks it as it checks its file, applies the port's line\n"
      "type again before a build-out or line length and the line code after a line\n"
      "type, and its audit keeps it (until the file is reloaded).",
