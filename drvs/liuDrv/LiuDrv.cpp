@@ -441,9 +441,10 @@ int codeOfTemplate(const TemplateCodeFamily& family, unsigned int pulseTemplate)
     return pulseTemplate < kTemplateCount ? family.codeOfTemplate[pulseTemplate] : 0;
 }
 
-// liuDrv_lboConfiguration and liuDrv_lineLenConfiguration.  Inlined into
-// setTemplateCode with the template write (guardedPort): a set operation of
-// one register access then runs as one function.
+// The configuration step of a build-out or line length set operation
+// (liuDrv_lboConfiguration, liuDrv_lineLenConfiguration in its traces),
+// inlined into setTemplateCode with the template write (guardedPort): a set
+// operation of one register access then runs as one function.
 template <bool guardedPort>
 [[gnu::always_inline]] inline int configureTemplateCode(const TemplateCodeFamily& family,
                                                         uint16_t port, int code) {
@@ -461,13 +462,6 @@ int setTemplateCode(const TemplateCodeFamily& family, uint16_t port, int code) {
         return -1;
     }
     return configureTemplateCode<true>(family, port, code);
-}
-
-// The configuration step alone, for the internal liuDrv_lboConfiguration and
-// liuDrv_lineLenConfiguration: one copy for both.
-[[gnu::noinline]] int configureTemplateCodeStep(const TemplateCodeFamily& family, uint16_t port,
-                                                int code) {
-    return configureTemplateCode<false>(family, port, code);
 }
 
 int getTemplateCode(const TemplateCodeFamily& family, uint16_t port, int* code) {
@@ -635,8 +629,9 @@ int readAlarmStatus(uint16_t port, uint8_t mask) {
     return status & mask;
 }
 
-// The indications by event id: the readers liuDrv_hasLos ... liuDrv_hasEq
-// and the poll read through this one table.
+// The indications by event id: the exported readers liuDrv_hasLos and
+// liuDrv_hasPrbs and the poll (which reads AIS, DF, TLOS and EQ with no
+// reader function of their own) read through this one table.
 struct AlarmIndication {
     const char* name; // 4 characters, blank padded
     uint8_t mask;
@@ -1052,20 +1047,12 @@ int liuDrv_setLineBuildOut(uint16_t port, int lbo) {
     return setTemplateCode(kLineBuildOut, port, lbo);
 }
 
-int liuDrv_lboConfiguration(uint16_t port, int lbo) {
-    return configureTemplateCodeStep(kLineBuildOut, port, lbo);
-}
-
 int liuDrv_getLineBuildOut(uint16_t port, int* lbo) {
     return getTemplateCode(kLineBuildOut, port, lbo);
 }
 
 int liuDrv_setLineLength(uint16_t port, int lineLen) {
     return setTemplateCode(kLineLength, port, lineLen);
-}
-
-int liuDrv_lineLenConfiguration(uint16_t port, int lineLen) {
-    return configureTemplateCodeStep(kLineLength, port, lineLen);
 }
 
 int liuDrv_getLineLength(uint16_t port, int* lineLen) {
@@ -1173,20 +1160,8 @@ int liuDrv_setRefBClock(uint16_t port) {
 int liuDrv_hasLos(uint16_t port) {
     return readIndication(LIUDRV_EVENT_LOS, port);
 }
-int liuDrv_hasAis(uint16_t port) {
-    return readIndication(LIUDRV_EVENT_AIS, port);
-}
-int liuDrv_hasDf(uint16_t port) {
-    return readIndication(LIUDRV_EVENT_DF, port);
-}
-int liuDrv_hasTlos(uint16_t port) {
-    return readIndication(LIUDRV_EVENT_TLOS, port);
-}
 int liuDrv_hasPrbs(uint16_t port) {
     return readIndication(LIUDRV_EVENT_PRBS, port);
-}
-int liuDrv_hasEq(uint16_t port) {
-    return readIndication(LIUDRV_EVENT_EQ, port);
 }
 
 void liuDrv_alarmEventRecord(struct liuDrv_alarmEvent event) {

@@ -28,16 +28,6 @@ int liuDrv_getUserArbitraryWaveform(uint16_t port, int* pulseTemplate);
 /* Line type of a pulse template number; 0 for a number above 13. */
 int liuDrv_lineTypeOfTemplate(unsigned int pulseTemplate);
 
-/* Line build-out and line length configuration steps. */
-int liuDrv_lboConfiguration(uint16_t port, int lbo);
-int liuDrv_lineLenConfiguration(uint16_t port, int lineLen);
-
-/* Alarm status readers not exported. */
-int liuDrv_hasAis(uint16_t port);
-int liuDrv_hasDf(uint16_t port);
-int liuDrv_hasTlos(uint16_t port);
-int liuDrv_hasEq(uint16_t port);
-
 /* One alarm reading handed from the poll to the event recorder. */
 struct liuDrv_alarmEvent {
     int32_t eventId;
