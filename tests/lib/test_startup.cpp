@@ -9,6 +9,7 @@
 #include "LiuSimTest.h"
 
 #include <LiuDrv.h>
+#include <LiuDrvInternal.h>
 
 #include <fcntl.h>
 #include <linux/spi/spidev.h>
@@ -16,6 +17,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstring>
@@ -107,6 +109,27 @@ TEST_F(Startup, EveryRecordPointsIntoTheCallersStack) {
             << std::hex << "tx_buf 0x" << record.tx_buf << " rx_buf 0x" << record.rx_buf
             << " stack 0x" << low;
     }
+}
+
+// The internal steps refuse what the exported operations never hand them:
+// the pulse mask configuration before start-up, the recorder an event id
+// outside 1..6; neither touches the chip or the alarm state table.
+TEST_F(Startup, InternalStepsRefuseWhatTheyCannotServe) {
+    EXPECT_EQ(liuDrv_pulsMaskConfiguration(0, LIUDRV_LINE_TYPE_E1), -1);
+    liuDrv_alarmEventRecord({0, 1, 1});
+    liuDrv_alarmEventRecord({7, 1, 1});
+    ASSERT_EQ(liuDrv_init(LIUDRV_INOUT_SYMMETRICAL, 2), 0);
+    liutrace::clear();
+    std::int32_t table[LIUDRV_ALARM_PORTS][LIUDRV_ALARM_ENTRIES];
+    liuDrv_alarmEventRecord({0, 1, 1});
+    liuDrv_alarmEventRecord({7, 0, 1});
+    EXPECT_EQ(liuDrv_alarmHandler(table), 0);
+    EXPECT_TRUE(std::all_of(&table[0][0], &table[0][0] + sizeof table / 4,
+                            [](std::int32_t state) { return state == LIUDRV_ALARM_INITIAL; }));
+    const auto stream = liutrace::stream();
+    EXPECT_EQ(std::vector(stream.begin(), stream.begin() + 2),
+              (std::vector<std::string>{"E ======== UNKNOW EVENT ID:0 ========",
+                                        "E ======== UNKNOW EVENT ID:7 ========"}));
 }
 
 // liuDrv_init(2, 1) stops at a failed transfer: it is the last, followed by its
