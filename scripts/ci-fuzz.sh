@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Bounded fuzz runs: the libFuzzer targets below, built with clang,
-# AddressSanitizer and UndefinedBehaviorSanitizer (LIU_BUILD_FUZZ=ON) into
+# AddressSanitizer and UndefinedBehaviorSanitizer (preset fuzz) into
 # build-fuzz ($LIU_FUZZ_BUILD_DIR), each for $LIU_FUZZ_SECONDS (default 30)
 # from the seeds in its directory's corpus/ and the crash inputs kept in its
 # regressions/.  A new crashing input is copied to regressions/ (commit it
@@ -19,9 +19,7 @@ targets=(
 step "dependencies"
 "$top/scripts/deps.sh" clang libclang-rt-14-dev
 step "configure, build"
-cmake -S "$top" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIU_BUILD_FUZZ=ON -DLIU_BUILD_TOOLS=OFF \
-    -DLIU_SIM_BINDING=inproc >/dev/null
+(cd "$top" && cmake --preset fuzz -B "$build" >/dev/null)
 cmake --build "$build" -j"$jobs" --target "${targets[@]%% *}" >/dev/null
 for entry in "${targets[@]}"; do
     read -r target dir max_len <<<"$entry"

@@ -171,7 +171,7 @@ template <typename... Args>
 // ---------------------------------------------------------------------------
 // SPI device.
 // ---------------------------------------------------------------------------
-constexpr const char* kSpiDevice = "/dev/spidev0.0";
+constexpr const char* kSpiDevice = LIUDRV_DEVICE;
 constexpr uint32_t kSpiClockHz = 1000000;
 constexpr int kSpiBitsPerWord = 24;
 constexpr int kSpiDelayUsecs = 0;

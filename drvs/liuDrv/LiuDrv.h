@@ -124,6 +124,9 @@ extern "C" {
 #define LIUDRV_LINE_LENGTH_MIN 1
 #define LIUDRV_LINE_LENGTH_MAX 5
 
+/* The spidev device the library opens at liuDrv_init. */
+#define LIUDRV_DEVICE "/dev/spidev0.0"
+
 /* Pulse template numbers 0..13; see the read-back note above. */
 #define LIUDRV_PULSE_TEMPLATE_MAX 13
 

@@ -85,7 +85,7 @@ std::string defaultControlPath() {
     return dir + "/liusim-" + std::to_string(getpid()) + ".sock";
 }
 
-ControlServer::ControlServer(std::string path, LiuModel& model)
+ControlChannel::ControlChannel(std::string path, LiuModel& model)
     : path_(std::move(path)), model_(model) {
     const sockaddr_un address = socketAddress(path_);
     claimSocketPath(path_, address);
@@ -103,7 +103,7 @@ ControlServer::ControlServer(std::string path, LiuModel& model)
     socketFile_ = {status.st_dev, status.st_ino};
 }
 
-ControlServer::~ControlServer() {
+ControlChannel::~ControlChannel() {
     for (const Client& client : clients_) {
         close(client.fd);
     }
@@ -116,14 +116,14 @@ ControlServer::~ControlServer() {
     }
 }
 
-void ControlServer::addTo(std::vector<pollfd>& pollSet) const {
+void ControlChannel::addTo(std::vector<pollfd>& pollSet) const {
     pollSet.push_back({listener_, POLLIN, 0});
     for (const Client& client : clients_) {
         pollSet.push_back({client.fd, POLLIN, 0});
     }
 }
 
-void ControlServer::serve(std::span<const pollfd> pollSet) {
+void ControlChannel::serve(std::span<const pollfd> pollSet) {
     std::vector<int> finished;
     for (const pollfd& entry : pollSet) {
         if (entry.revents == 0) {
@@ -144,7 +144,7 @@ void ControlServer::serve(std::span<const pollfd> pollSet) {
     }
 }
 
-void ControlServer::accept() {
+void ControlChannel::accept() {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
         return;
@@ -157,7 +157,7 @@ void ControlServer::accept() {
     clients_.push_back({fd, {}});
 }
 
-bool ControlServer::receive(Client& client) {
+bool ControlChannel::receive(Client& client) {
     char buffer[512];
     const ssize_t n = recv(client.fd, buffer, sizeof buffer, 0);
     if (n <= 0) {
@@ -180,7 +180,7 @@ bool ControlServer::receive(Client& client) {
     return true;
 }
 
-void ControlServer::answer(const Client& client, const std::string& line) {
+void ControlChannel::answer(const Client& client, const std::string& line) {
     try {
         Command::parse(line).apply(model_);
         sendText(client.fd, "ok\n");
@@ -189,7 +189,7 @@ void ControlServer::answer(const Client& client, const std::string& line) {
     }
 }
 
-void ControlServer::drop(int fd) {
+void ControlChannel::drop(int fd) {
     close(fd);
     std::erase_if(clients_, [fd](const Client& client) { return client.fd == fd; });
 }

@@ -20,16 +20,16 @@ namespace liusim {
 // $XDG_RUNTIME_DIR/liusim-PID.sock, or /tmp/liusim-PID.sock without it.
 std::string defaultControlPath();
 
-class ControlServer {
+class ControlChannel {
   public:
     // Listens at path.  A socket left there by a liusim that is gone is
     // replaced; one that a running liusim answers on is not ("PATH: in use by
     // a running liusim").  Throws std::runtime_error when it cannot listen.
     // The socket file is removed again when the server ends.
-    ControlServer(std::string path, LiuModel& model);
-    ~ControlServer();
-    ControlServer(const ControlServer&) = delete;
-    ControlServer& operator=(const ControlServer&) = delete;
+    ControlChannel(std::string path, LiuModel& model);
+    ~ControlChannel();
+    ControlChannel(const ControlChannel&) = delete;
+    ControlChannel& operator=(const ControlChannel&) = delete;
 
     const std::string& path() const { return path_; }
 

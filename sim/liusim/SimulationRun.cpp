@@ -130,7 +130,7 @@ class SimulationRun {
     LiuModel model_;
     SpidevDevice device_{model_};
     UmockdevBinding binding_;
-    ControlServer control_;
+    ControlChannel control_;
     std::unique_ptr<TransferLogFile> log_;
     Clock::time_point start_;
     pid_t program_ = -1;

@@ -105,7 +105,7 @@ liusim::RunOptions parseOptions(int argc, char** argv) {
             printHelp();
             std::exit(EXIT_SUCCESS);
         case 'V':
-            std::printf("liusim %s\n", LIUSIM_VERSION);
+            std::printf("liusim %s\n", LIU_VERSION);
             std::exit(EXIT_SUCCESS);
         default:
             optionError(argv, option);

@@ -17,7 +17,7 @@
 namespace {
 
 liud::Daemon& daemon() {
-    static const liud::Log log(false);
+    static const liutool::Log log("liud", false);
     static liud::Daemon* const instance = [] {
         liusim::SimChip::start();
         liud::Config config;
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t watchesEnded = 0;
     for (std::size_t start = 0, end = 0;
          (end = client.output.find('\n', start)) != std::string::npos; start = end + 1) {
-        const auto answer = liucmd::Json::parse(client.output.substr(start, end - start));
+        const auto answer = liuproto::Json::parse(client.output.substr(start, end - start));
         if (!answer.is_object() || !(answer.contains("ok") || answer.contains("event"))) {
             std::abort();
         }

@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "Alarms.h"
 
-#include "ChipNames.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 
 namespace liucmd {
+
+static_assert(static_cast<int>(Indication::LOS) == LIUDRV_EVENT_LOS &&
+                  static_cast<int>(Indication::AIS) == LIUDRV_EVENT_AIS &&
+                  static_cast<int>(Indication::DF) == LIUDRV_EVENT_DF &&
+                  static_cast<int>(Indication::TLOS) == LIUDRV_EVENT_TLOS &&
+                  static_cast<int>(Indication::PRBS) == LIUDRV_EVENT_PRBS &&
+                  static_cast<int>(Indication::EQ) == LIUDRV_EVENT_EQ,
+              "the protocol numbers the indications as the library's alarm events");
 
 AlarmTable initialAlarmTable() {
     AlarmTable table;
@@ -19,6 +25,17 @@ AlarmTable initialAlarmTable() {
 
 unsigned polledPorts() {
     return std::min<unsigned>(liuDrv_maxPorts, LIUDRV_ALARM_PORTS);
+}
+
+liuproto::PortAlarms portAlarms(const AlarmTable& table, unsigned port) {
+    liuproto::PortAlarms alarms;
+    for (const Indication indication : liuproto::kIndications) {
+        const std::int32_t state = table[port][static_cast<std::size_t>(indication)];
+        alarms[indication] = state == LIUDRV_ALARM_ACTIVE     ? liuproto::AlarmState::Active
+                             : state == LIUDRV_ALARM_INACTIVE ? liuproto::AlarmState::Inactive
+                                                              : liuproto::AlarmState::Initial;
+    }
+    return alarms;
 }
 
 std::string utcTimestamp(std::chrono::system_clock::time_point time) {
@@ -39,51 +56,19 @@ std::string utcNow() {
     return utcTimestamp(std::chrono::system_clock::now());
 }
 
-const char* changeName(bool active) {
-    return active ? "active" : "cleared";
+void WatchSummary::add(const liuproto::AlarmEvent& event) {
+    liuproto::WatchChange& change = changes_[{event.port, event.indication}];
+    change.port = event.port;
+    change.indication = event.indication;
+    change.wentActive += event.active ? 1 : 0;
+    change.active = event.active;
+    change.since = event.time;
 }
 
-Json alarmEvent(unsigned port, int eventId, bool active, const std::string& time) {
-    return {{"event", "alarm"},
-            {"port", port},
-            {"indication", indicationName(eventId)},
-            {"state", changeName(active)},
-            {"time", time}};
-}
-
-Json alarmStates(const AlarmTable& table, unsigned port) {
-    Json states = Json::object();
-    for (int id = LIUDRV_EVENT_LOS; id <= LIUDRV_EVENT_EQ; ++id) {
-        states[indicationName(id)] = alarmStateName(table[port][id]);
-    }
-    return states;
-}
-
-Json alarmRows(const AlarmSnapshot& snapshot) {
-    Json rows = Json::array();
-    for (unsigned port = 0; port < snapshot.ports; ++port) {
-        Json row = {{"port", port}};
-        row.update(alarmStates(snapshot.table, port));
-        rows.push_back(std::move(row));
-    }
-    return rows;
-}
-
-void WatchSummary::add(unsigned port, int eventId, bool active, const std::string& time) {
-    Change& change = changes_[{port, eventId}];
-    change.wentActive += active ? 1 : 0;
-    change.active = active;
-    change.since = time;
-}
-
-Json WatchSummary::changes() const {
-    Json rows = Json::array();
+std::vector<liuproto::WatchChange> WatchSummary::changes() const {
+    std::vector<liuproto::WatchChange> rows;
     for (const auto& [key, change] : changes_) {
-        rows.push_back({{"port", key.first},
-                        {"indication", indicationName(key.second)},
-                        {"wentActive", change.wentActive},
-                        {"state", changeName(change.active)},
-                        {"since", change.since}});
+        rows.push_back(change);
     }
     return rows;
 }

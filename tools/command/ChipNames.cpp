@@ -42,10 +42,10 @@ bool expectedLineRegisters(int lineType, int inoutType, LineRegisters& expected)
                     0x01};
         return true;
     case LIUDRV_LINE_TYPE_T1:
-        expected = {kModeBit, 0x12, 0x08};
+        expected = {kModeT1Bit, 0x12, 0x08};
         return true;
     case LIUDRV_LINE_TYPE_JT1:
-        expected = {kModeBit, 0x1B, 0x07};
+        expected = {kModeT1Bit, 0x1B, 0x07};
         return true;
     default:
         return false;
@@ -63,7 +63,7 @@ int lineTypeOfRegisters(const LineRegisters& registers, int inoutType) {
 }
 
 std::string modeName(std::uint8_t modeRegister) {
-    return (modeRegister & kModeBit) != 0 ? "T1/JT1" : "E1";
+    return (modeRegister & kModeT1Bit) != 0 ? "T1/JT1" : "E1";
 }
 
 std::string templateCodeName(std::uint8_t code) {
@@ -98,24 +98,6 @@ std::string inoutName(int inoutType) {
     default:
         return std::to_string(inoutType);
     }
-}
-
-std::string alarmStateName(std::int32_t state) {
-    switch (state) {
-    case LIUDRV_ALARM_INITIAL:
-        return "initial";
-    case LIUDRV_ALARM_ACTIVE:
-        return "active";
-    case LIUDRV_ALARM_INACTIVE:
-        return "inactive";
-    default:
-        return std::to_string(state);
-    }
-}
-
-const char* indicationName(int eventId) {
-    static constexpr const char* kNames[] = {"?", "LOS", "AIS", "DF", "TLOS", "PRBS", "EQ"};
-    return eventId >= 1 && eventId < LIUDRV_ALARM_ENTRIES ? kNames[eventId] : "?";
 }
 
 } // namespace liucmd

@@ -9,18 +9,38 @@
 
 namespace liucmd {
 
+// The chip the tools drive: 8 ports (LIU channels 0..7); a frame's channel
+// field addresses 16 channels.
+inline constexpr unsigned kChipPorts = 8;
+inline constexpr unsigned kFrameChannels = 16;
+
 // Registers of a port's channel that the tools read themselves where the
 // library cannot report a setting.
 inline constexpr std::uint8_t kModeRegister = 0x20;        // bit 0: T1/JT1 mode bit
+inline constexpr std::uint8_t kModeT1Bit = 0x01;           // of the mode register
 inline constexpr std::uint8_t kTemplateRegister = 0x23;    // pulse template code
 inline constexpr std::uint8_t kTerminationRegister = 0x32; // termination register
-inline constexpr std::uint8_t kModeT1Bit = 0x01;           // of the mode register
 // Transmit (0x22) and receive (0x28) configuration: bits 1-0 the line code field.
 inline constexpr std::uint8_t kTransmitRegister = 0x22;
 inline constexpr std::uint8_t kReceiveRegister = 0x28;
 inline constexpr std::uint8_t kLineCodeField = 0x03;
-inline constexpr std::uint8_t kRefClockRegister = 0x07; // global: reference clock ports
-inline constexpr std::uint8_t kModeBit = 0x01;
+// A port's alarm status register: the six indications, one bit each
+// (LIUDRV_STATUS_*); the alarm poll reads it.
+inline constexpr std::uint8_t kAlarmStatusRegister = 0x36;
+
+// Global registers.  0x04 bit 0 is the software reset: writing it resets
+// every port of the chip.
+inline constexpr std::uint8_t kResetRegister = 0x04;
+inline constexpr std::uint8_t kResetBit = 0x01;
+// 0x07: the ports of the reference clock outputs, A in bits 2-0, B in 5-3.
+inline constexpr std::uint8_t kRefClockRegister = 0x07;
+struct RefClockPorts {
+    unsigned a;
+    unsigned b;
+};
+inline constexpr RefClockPorts refClockPorts(std::uint8_t refClockRegister) {
+    return {refClockRegister & 0x07u, (refClockRegister >> 3) & 0x07u};
+}
 
 // What a line type configuration leaves in a port's registers: the mode
 // bit of 0x20, the termination 0x32 and the pulse template code 0x23 (also
@@ -48,9 +68,5 @@ std::string terminationName(std::uint8_t value);
 std::string lineTypeName(int lineType);
 // Input/output type: "asymmetrical" (1), "symmetrical" (2), "none" (255).
 std::string inoutName(int inoutType);
-// Alarm state table entries: "initial", "active", "inactive", else the number.
-std::string alarmStateName(std::int32_t state);
-// Indications by event id 1..6: "LOS", "AIS", "DF", "TLOS", "PRBS", "EQ".
-const char* indicationName(int eventId);
 
 } // namespace liucmd

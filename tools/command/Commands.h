@@ -1,18 +1,21 @@
 // SPDX-License-Identifier: MIT
-// The liuctl command language, defined once: one table of commands (name,
-// synopsis, help, completion of each argument, handler, text form), the
-// dispatcher that turns words into one result object, and the text form of
-// results.  liuctl runs the handlers against the library in its own process
-// (standalone) or sends the words to liud, which runs the same handlers
-// against the chip it owns and answers the same result object.
+// The liuctl command language, defined once: one table of commands, each
+// entry the whole command (name, help, its arguments, what kind of command
+// it is, handler, text form), the dispatcher that turns words into one
+// result object, help and completion.  liuctl runs the handlers against the
+// library in its own process (standalone) or sends the words to liud, which
+// runs the same handlers against the chip it owns and answers the same
+// result object.  Whatever differs between commands is in their entries:
+// no code tests a command's name.
 //
-// A result is a JSON object: {"ok":true,"command":"show",...} or, after an
-// error, {"ok":false,"command":"set","error":"...","status":1,...} with what
-// the command had done up to the error (e.g. the ports already set).
+// A result is a JSON object in the envelope of liud's protocol:
+// {"ok":true,"command":"show",...} or, after an error,
+// {"ok":false,"command":"set","error":"...","status":1,...} with what the
+// command had done up to the error (e.g. the ports already set).
 #pragma once
 
 #include "Alarms.h"
-#include "Json.h"
+#include "Arguments.h"
 #include "Settings.h"
 #include "Words.h"
 
@@ -41,53 +44,57 @@ class Context {
     virtual int configure(const Args& args, const Setting& setting, std::uint16_t port,
                           int value) = 0;
     virtual int setRefClock(const Args& args, bool outputA, std::uint16_t port) = 0;
+    // Writes one register (liud refuses what its configuration does not allow).
+    virtual int writeRegister(const Args& args, std::uint8_t reg, std::uint16_t channel,
+                              std::uint8_t value) = 0;
+    // The library's printout of a port's pulse shape parameters (what it
+    // writes on stderr) into printout; the library's result.
+    virtual int dumpPulseShape(const Args& args, std::uint16_t port, std::string& printout) = 0;
     // The table of the last poll, or nullptr before the first.
     virtual const AlarmSnapshot* lastPoll() const = 0;
     // liuctl polls the chip; liud hands out its own latest poll.
     virtual const AlarmSnapshot& poll(const Args& args) = 0;
-    // Streams alarm changes through event() for seconds (0: until
-    // interrupted) and fills the summary into result.
+    // Streams alarm changes for seconds (0: until interrupted) and fills the
+    // summary into result.
     virtual void watch(const Args& args, double seconds, Json& result) = 0;
-    // liud's configuration and state per port (liud only).
-    virtual void status(const Args& args, const std::vector<std::uint16_t>& ports,
-                        Json& result) = 0;
+    // liud's configuration and state of ports (liud only).
+    virtual liuproto::Status status(const Args& args, const std::vector<std::uint16_t>& ports) = 0;
     // Ports the commands may name.
     virtual unsigned portCount() const = 0;
     // True once the user asked to stop a sleep or a watch (Ctrl-C).
     virtual bool interrupted() const { return false; }
 };
 
-// Where a command runs.
-enum class Where {
-    Chip,       // where the chip is: liuctl standalone, or liud
-    Anywhere,   // in liuctl, and liud answers it too (echo, help, quit)
-    ClientOnly, // only in liuctl (sleep: liud's loop never waits)
-};
-
-// What Tab offers for an argument.
-enum class Completion {
-    None,
-    Ports,
-    Setting,
-    SettingValue, // the values of the setting named before
-    Inout,
-    Output,
-    Indication,
-    OnOff,
-    TraceLevel,
-    Command,
-    Channel,
+// What kind of command an entry is.
+enum CommandFlag : unsigned {
+    // Runs where the chip is: in liud, or in liuctl standalone.  Without it
+    // the command runs in liuctl itself (and liud answers it too).
+    kAtChip = 1u << 0,
+    // Refused until the library is up (before its arguments are read).
+    kNeedsInit = 1u << 1,
+    // Changes the chip or the state of the library or of liud: through liud
+    // only root and the members of its control group may run it.
+    kConfigures = 1u << 2,
+    // Streams events before its answer.
+    kStreams = 1u << 3,
+    // Waits: Ctrl-C ends the command, not liuctl.
+    kWaits = 1u << 4,
+    // Only in liuctl: liud's loop never waits.
+    kClientOnly = 1u << 5,
+    // Ends the session.
+    kEndsSession = 1u << 6,
 };
 
 struct CommandEntry {
     const char* name;
-    const char* synopsis; // arguments after the name
-    const char* summary;  // one line
-    const char* details;  // further lines of "help CMD", may be empty
-    std::vector<Completion> completion;
+    const char* summary; // one line
+    std::string details; // further lines of "help CMD", may be empty
+    std::vector<ArgSpec> args;
+    unsigned flags;
     void (*handler)(Context& context, const Args& args, Json& result);
     std::string (*text)(const Json& result);
-    Where where;
+
+    bool has(CommandFlag flag) const { return (flags & flag) != 0; }
 };
 
 const std::vector<CommandEntry>& commands();
@@ -97,13 +104,11 @@ const CommandEntry* findCommand(const std::string& name);
 // Runs one command; never throws.  An unknown command or a bad word gives
 // {"ok":false,"error":...,"status":2}.
 Json runCommand(Context& context, const std::vector<std::string>& words);
-// {"ok":false,"error":message,"status":status}, with "command" when known.
-Json errorResult(const std::string& command, const std::string& message, int status);
 // The exit status a result stands for: 0, or its "status".
 int resultStatus(const Json& result);
 
 // The text form of a result (what its command prints for people; empty for
-// commands that print nothing), and of a watch's event objects.  Throws
+// commands that print nothing), and of a watch's events.  Throws
 // Json::exception for an object that is not a result of these commands.
 std::string resultText(const Json& result);
 std::string eventText(const Json& event);

@@ -5,6 +5,8 @@
 
 #include "LiuDrv.h"
 
+#include <cstdio>
+
 namespace liucmd {
 
 const std::vector<Setting>& settings() {
@@ -14,7 +16,6 @@ const std::vector<Setting>& settings() {
         {SettingId::LineType,
          "linetype",
          "line type",
-         "lineType",
          {"e1", "t1", "jt1"},
          {"E1", "T1", "JT1"},
          {1, 2, 3},
@@ -25,7 +26,6 @@ const std::vector<Setting>& settings() {
         {SettingId::LineCode,
          "linecode",
          "line code",
-         "lineCode",
          {"1", "2"},
          {"1", "2"},
          {1, 2},
@@ -36,29 +36,28 @@ const std::vector<Setting>& settings() {
         {SettingId::BuildOut,
          "lbo",
          "build-out",
-         "buildOut",
          {"1", "2", "3", "4"},
          {"1", "2", "3", "4"},
          {1, 2, 3, 4},
          liuDrv_setLineBuildOut,
          liuDrv_getLineBuildOut,
          "liuDrv_getLineBuildOut",
-         ReadBack::TemplateRegister},
+         ReadBack::TemplateRegister,
+         true},
         {SettingId::LineLength,
          "linelen",
          "line length",
-         "lineLength",
          {"1", "2", "3", "4", "5"},
          {"1", "2", "3", "4", "5"},
          {1, 2, 3, 4, 5},
          liuDrv_setLineLength,
          liuDrv_getLineLength,
          "liuDrv_getLineLength",
-         ReadBack::TemplateRegister},
+         ReadBack::TemplateRegister,
+         true},
         {SettingId::Haul,
          "haul",
          "haul type",
-         "haul",
          {"1", "2"},
          {"1", "2"},
          {1, 2},
@@ -69,7 +68,6 @@ const std::vector<Setting>& settings() {
         {SettingId::RemoteLoop,
          "remoteloop",
          "remote loopback",
-         "remoteLoop",
          kOnOff,
          {"off", "on"},
          {0, 1},
@@ -80,7 +78,6 @@ const std::vector<Setting>& settings() {
         {SettingId::AnalogLoop,
          "analogloop",
          "analog loopback",
-         "analogLoop",
          kOnOff,
          {"off", "on"},
          {0, 1},
@@ -91,7 +88,6 @@ const std::vector<Setting>& settings() {
         {SettingId::DigitalLoop,
          "digitalloop",
          "digital loopback",
-         "digitalLoop",
          kOnOff,
          {"off", "on"},
          {0, 1},
@@ -102,7 +98,6 @@ const std::vector<Setting>& settings() {
         {SettingId::TxPower,
          "txpower",
          "transmitter power",
-         "txPower",
          kUpDown,
          {"down", "up"},
          {0, 1},
@@ -113,7 +108,6 @@ const std::vector<Setting>& settings() {
         {SettingId::RxPower,
          "rxpower",
          "receiver power",
-         "rxPower",
          kUpDown,
          {"down", "up"},
          {0, 1},
@@ -140,6 +134,26 @@ std::vector<std::string_view> settingNames() {
         names.emplace_back(entry.name);
     }
     return names;
+}
+
+std::string settingsHelp() {
+    std::string text;
+    for (const Setting& entry : settings()) {
+        const std::string values =
+            entry.words.size() > 3 ? std::string(entry.words.front()) + ".." +
+                                         std::string(entry.words.back()) + " (" + entry.label + ")"
+                                   : choiceList(entry.words);
+        const std::string readBack = entry.readBack == ReadBack::Library
+                                         ? std::string("read back with ") + entry.getName
+                                     : entry.readBack == ReadBack::LineRegisters
+                                         ? "read back from registers 0x20, 0x32, 0x23"
+                                         : "register 0x23 (the chip cannot report it)";
+        char line[160];
+        std::snprintf(line, sizeof line, "  %-12s %-22s %s\n", entry.name, values.c_str(),
+                      readBack.c_str());
+        text += line;
+    }
+    return text;
 }
 
 std::string shownValue(const Setting& setting, int value) {

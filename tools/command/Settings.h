@@ -35,9 +35,8 @@ enum class ReadBack {
 
 struct Setting {
     SettingId id;
-    const char* name;     // command word and configuration key
-    const char* label;    // in sentences and (upper case) in table headers
-    const char* jsonName; // key in liud's status
+    const char* name;  // command word and configuration key
+    const char* label; // in sentences and (upper case) in table headers
     std::vector<std::string_view> words;
     std::vector<std::string> shown; // how each value is printed
     std::vector<int> values;        // library codes, by word
@@ -45,7 +44,13 @@ struct Setting {
     int (*get)(std::uint16_t, int*);
     const char* getName;
     ReadBack readBack;
+    // For T1 and JT1 lines only: the library writes it as a T1 pulse
+    // template whatever the port's line type (build-out, line length).
+    bool t1LinesOnly = false;
 };
+
+// Why a T1-only setting is refused on an E1 port.
+inline constexpr const char* kT1LinesOnly = "build-out and line length are for T1 and JT1 lines";
 
 const std::vector<Setting>& settings();
 const Setting& setting(SettingId id);
@@ -53,6 +58,8 @@ const Setting& setting(SettingId id);
 const Setting* findSetting(const std::string& name);
 std::vector<std::string_view> settingNames();
 
+// "SETTING  VALUES  READ BACK" lines, one per setting, for help.
+std::string settingsHelp();
 // The value's word ("on", "t1", "2"), or the number for an unknown code.
 std::string shownValue(const Setting& setting, int value);
 // The library code for a word of the setting; false for a word it does not take.

@@ -72,27 +72,6 @@ std::string joinWords(const std::vector<std::string>& words) {
     return text;
 }
 
-const std::string& Args::word(std::size_t index, std::string_view what) const {
-    if (!has(index)) {
-        throw UsageError(command() + ": missing " + std::string(what));
-    }
-    return words_[index];
-}
-
-void Args::noMoreThan(std::size_t lastIndex) const {
-    if (count() > lastIndex) {
-        throw UsageError(command() + ": unexpected word '" + words_[lastIndex + 1] + "'");
-    }
-}
-
-void Args::bad(std::string_view what, const std::string& word, std::string_view hint) const {
-    std::string message = command() + ": bad " + std::string(what) + " '" + word + "'";
-    if (!hint.empty()) {
-        message += " (" + std::string(hint) + ")";
-    }
-    throw UsageError(message);
-}
-
 bool parseNumber(const std::string& text, long min, long max, long& value) {
     if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-')) {
         return false;
@@ -157,61 +136,6 @@ std::string choiceList(const std::vector<std::string_view>& choices) {
         list += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + std::string(choices[i]);
     }
     return list;
-}
-
-long parseInteger(const Args& args, std::size_t index, std::string_view what, long min, long max) {
-    const std::string& text = args.word(index, what);
-    long value = 0;
-    if (!parseNumber(text, min, max, value)) {
-        args.bad(what, text, std::to_string(min) + ".." + std::to_string(max));
-    }
-    return value;
-}
-
-std::uint8_t parseByte(const Args& args, std::size_t index, std::string_view what) {
-    const std::string& text = args.word(index, what);
-    long value = 0;
-    if (!parseNumber(text, 0, 0xFF, value)) {
-        args.bad(what, text, "0..255 or 0x00..0xff");
-    }
-    return static_cast<std::uint8_t>(value);
-}
-
-std::vector<std::uint16_t> parsePorts(const Args& args, std::size_t index, unsigned portCount) {
-    const std::string& text = args.word(index, "port");
-    std::vector<std::uint16_t> ports;
-    if (!parsePortList(text, portCount, ports)) {
-        args.bad("port", text,
-                 portCount == 0 ? std::string("no ports")
-                                : "ports are 0.." + std::to_string(portCount - 1));
-    }
-    return ports;
-}
-
-std::size_t parseChoice(const Args& args, std::size_t index, std::string_view what,
-                        const std::vector<std::string_view>& choices) {
-    const std::string& text = args.word(index, what);
-    const std::size_t found = findChoice(text, choices);
-    if (found == choices.size()) {
-        args.bad(what, text, choiceList(choices));
-    }
-    return found;
-}
-
-double parseSeconds(const Args& args, std::size_t index, std::string_view what, double min,
-                    double max) {
-    const std::string& text = args.word(index, what);
-    char* end = nullptr;
-    errno = 0;
-    const double value = text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))
-                             ? NAN
-                             : std::strtod(text.c_str(), &end);
-    if (std::isnan(value) || errno != 0 || *end != '\0' || value < min || value > max) {
-        char hint[64];
-        std::snprintf(hint, sizeof hint, "%g..%g seconds", min, max);
-        args.bad(what, text, hint);
-    }
-    return value;
 }
 
 std::string hexByte(unsigned value) {

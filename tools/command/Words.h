@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The words of the liuctl command language: splitting text into commands,
-// the two kinds of command error, and the parse helpers every command uses.
+// the two kinds of command error, and the number and word parsers the
+// commands and the configuration files share.
 //
 // A command never prints its own error text: it throws UsageError for bad
 // input (exit status 2) or Failure for a refusal of the library or a failed
 // transfer (exit status 1).  Parsing always happens before the first library
 // call, so a bad word never reaches the chip.
 #pragma once
+
+#include "ExitStatus.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -16,9 +19,9 @@
 
 namespace liucmd {
 
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
+using liutool::kExitFailure;
+using liutool::kExitSuccess;
+using liutool::kExitUsage;
 
 // An error of one command; what() is the message, without a program name.
 class CommandError : public std::runtime_error {
@@ -56,28 +59,6 @@ std::vector<ScriptCommand> splitCommands(std::string_view text);
 // The words again as one command line, quoted where splitCommands needs it.
 std::string joinWords(const std::vector<std::string>& words);
 
-// The words of one command; word 0 is the command name.  The parse helpers
-// throw UsageError naming the command and the offending word.
-class Args {
-  public:
-    explicit Args(std::vector<std::string> words) : words_(std::move(words)) {}
-
-    const std::string& command() const { return words_.front(); }
-
-    std::size_t count() const { return words_.size() - 1; }
-    bool has(std::size_t index) const { return index <= count(); }
-    // Word index (1 = first argument); "missing WHAT" when absent.
-    const std::string& word(std::size_t index, std::string_view what) const;
-    // Refuses words after the last one the command takes.
-    void noMoreThan(std::size_t lastIndex) const;
-
-    [[noreturn]] void bad(std::string_view what, const std::string& word,
-                          std::string_view hint = {}) const;
-
-  private:
-    std::vector<std::string> words_;
-};
-
 // Whole decimal or 0x-hexadecimal number within [min, max], or nothing.
 bool parseNumber(const std::string& text, long min, long max, long& value);
 // A port list: "3", "0-3", "0,2,5-7" or "all", each port below portCount,
@@ -87,17 +68,6 @@ bool parsePortList(const std::string& text, unsigned portCount, std::vector<std:
 std::size_t findChoice(const std::string& word, const std::vector<std::string_view>& choices);
 // "a, b or c"
 std::string choiceList(const std::vector<std::string_view>& choices);
-
-// The numbers and words every command shares.
-long parseInteger(const Args& args, std::size_t index, std::string_view what, long min, long max);
-std::uint8_t parseByte(const Args& args, std::size_t index, std::string_view what);
-std::vector<std::uint16_t> parsePorts(const Args& args, std::size_t index, unsigned portCount);
-// Index into choices of the word, "bad WHAT (a, b or c)" otherwise.
-std::size_t parseChoice(const Args& args, std::size_t index, std::string_view what,
-                        const std::vector<std::string_view>& choices);
-// Seconds with an optional fraction ("0.25"), within [min, max].
-double parseSeconds(const Args& args, std::size_t index, std::string_view what, double min,
-                    double max);
 
 // Text helpers.
 std::string hexByte(unsigned value); // "0x0c"

@@ -4,16 +4,15 @@
 // 1 on failure and 2 on a usage error (with a hint to --help).
 #pragma once
 
+#include "ExitStatus.h"
+
 #include <getopt.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace liutool {
-
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
 
 // "PROG: message" on stderr; exit status 1.
 [[noreturn]] void die(const char* program, const std::string& message);
@@ -29,23 +28,35 @@ void printVersion(const char* program);
 // An unknown option, an option without its argument and a word after the
 // options (the tools take none; operandHint is added to that message) go to
 // fail, which ends the program.
+//
+// -h/--help and -V/--version are every tool's and answered here: the usage
+// text, or "PROG VERSION", on stdout and exit status 0.  A program that may
+// print them otherwise (liuctl --json) passes answer, which is given
+// "--help" with the usage text or "--version" with the version first: it
+// prints them its way and ends the program, or returns for the usual way.
 class OptionReader {
   public:
     using Fail = std::function<void(const std::string& message)>;
+    using Answer = std::function<void(const std::string& option, const std::string& text)>;
 
-    // shortOptions as getopt's, without the leading ':'.
-    OptionReader(int argc, char** argv, const char* shortOptions, const option* longOptions,
-                 Fail fail, std::string operandHint = {});
+    // shortOptions as getopt's, without the leading ':' and without h and
+    // V; longOptions likewise, without help and version, ended by a zero entry.
+    OptionReader(int argc, char** argv, const char* program, const char* shortOptions,
+                 const option* longOptions, Fail fail, std::function<std::string()> usage,
+                 std::string operandHint = {}, Answer answer = {});
 
     int next();
 
   private:
     int argc_;
     char** argv_;
+    const char* program_;
     std::string shortOptions_;
-    const option* longOptions_;
+    std::vector<option> longOptions_;
     Fail fail_;
+    std::function<std::string()> usage_;
     std::string operandHint_;
+    Answer answer_;
 };
 
 } // namespace liutool

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Agent.h"
 
+#include "Log.h"
+
 #include <fcntl.h>
 #include <sys/select.h>
 #include <unistd.h>
@@ -23,7 +25,15 @@ constexpr std::chrono::seconds kReconnectInterval{1};
 constexpr std::chrono::milliseconds kLiudTimeout{3000};
 constexpr std::size_t kInstanceLength = kConfigEntryLength + 2; // column, dsx1LineIndex
 
+using liutool::Priority;
+
 int signalWriter = -1;
+
+// liu-snmp's log: stderr with the syslog priority in front.
+void logLine(Priority priority, const std::string& message) {
+    static const liutool::Log log("liu-snmp", false);
+    log.write(priority, message);
+}
 
 void onSignal(int) {
     const int saved = errno;
@@ -76,13 +86,8 @@ std::map<std::pair<unsigned, oid>, Pending> pendingSets;
 
 } // namespace
 
-void logLine(Priority priority, const std::string& message) {
-    std::fprintf(stderr, "<%d>%s\n", static_cast<int>(priority), message.c_str());
-    std::fflush(stderr);
-}
-
 Agent::Agent(Config config) : config_(std::move(config)), liud_(config_.liudSocket) {
-    for (unsigned port = 0; port < kMaxPorts; ++port) {
+    for (unsigned port = 0; port < kChipPorts; ++port) {
         trapEnable_[port] = config_.ports[port].trapEnabled.value_or(config_.trapEnabled)
                                 ? kTrapEnabled
                                 : kTrapDisabled;
@@ -235,14 +240,15 @@ bool Agent::readStatus() {
     }
     std::vector<PortState> states;
     try {
-        if (!answer->value("ok", false)) {
-            throw std::runtime_error(answer->value("error", "refused"));
+        const liuproto::Envelope envelope = liuproto::envelopeOf(*answer);
+        if (!envelope.ok) {
+            throw std::runtime_error(envelope.error);
         }
-        for (const Json& port : answer->at("ports")) {
+        const auto status = answer->get<liuproto::Status>();
+        for (const liuproto::PortStatus& port : status.ports) {
             states.push_back(portState(port, config_));
         }
-        const Json& poll = answer->at("daemon").at("lastPoll");
-        statusPoll_ = poll.is_string() ? poll.get<std::string>() : "";
+        statusPoll_ = status.daemon.lastPoll;
     } catch (const std::exception& error) {
         logLine(Priority::Error, std::string("liud's status not understood: ") + error.what());
         liud_.close();
@@ -263,12 +269,12 @@ bool Agent::readStatus() {
             Row row;
             row.index = config_.ifIndexBase + static_cast<long>(state.port);
             row.state = std::move(state);
-            row.status = lineStatusValue(row.state.alarmBits, row.state.chip, false);
+            row.status = lineStatusValue(row.state.alarms, row.state.chip, false);
             row.lastChange = changeTicks;
             rows.push_back(std::move(row));
             continue;
         }
-        const bool alarmsChanged = old->state.alarmBits != state.alarmBits;
+        const bool alarmsChanged = !(old->state.alarms == state.alarms);
         old->state = std::move(state);
         update(*old, alarmsChanged && changed > 0 ? changeTicks : now);
         rows.push_back(std::move(*old));
@@ -296,18 +302,16 @@ void Agent::liudGone(const std::string& why) {
 
 void Agent::event(const Json& event) {
     try {
-        const std::string time = event.at("time").get<std::string>();
-        if (away_ || event.at("event") != "alarm" || time <= statusPoll_) {
+        const liuproto::Event which = liuproto::eventOf(event);
+        const auto* alarm = std::get_if<liuproto::AlarmEvent>(&which);
+        if (alarm == nullptr || away_ || alarm->time <= statusPoll_) {
             return; // the rows have it already
         }
-        const unsigned port = event.at("port").get<unsigned>();
-        const unsigned bit = indicationBit(event.at("indication").get<std::string>());
         for (Row& row : rows_) {
-            if (row.state.port == port && bit != 0) {
-                const bool active = event.at("state") == "active";
-                row.state.alarmBits =
-                    active ? row.state.alarmBits | bit : row.state.alarmBits & ~bit;
-                const auto at = parseUtc(time);
+            if (row.state.port == alarm->port) {
+                row.state.alarms[alarm->indication] =
+                    alarm->active ? liuproto::AlarmState::Active : liuproto::AlarmState::Inactive;
+                const auto at = parseUtc(alarm->time);
                 update(row, at ? ticksAt(*at) : netsnmp_get_agent_uptime());
             }
         }
@@ -317,7 +321,7 @@ void Agent::event(const Json& event) {
 }
 
 void Agent::update(Row& row, u_long ticks) {
-    const long status = lineStatusValue(row.state.alarmBits, row.state.chip, away_);
+    const long status = lineStatusValue(row.state.alarms, row.state.chip, away_);
     if (status == row.status) {
         return;
     }
@@ -398,7 +402,7 @@ void Agent::followUptime() {
 }
 
 long Agent::trapEnable(unsigned port) const {
-    return port < kMaxPorts ? trapEnable_[port] : kTrapDisabled;
+    return port < kChipPorts ? trapEnable_[port] : kTrapDisabled;
 }
 
 // ---- SNMP requests ---------------------------------------------------------------
@@ -524,7 +528,7 @@ void Agent::value(netsnmp_variable_list* variable, const Row& row, oid column) c
         number = kSignalModeNone;
         break;
     case column::TransmitClockSource:
-        number = static_cast<long>(config_.ports[state.port % kMaxPorts].clock);
+        number = static_cast<long>(config_.ports[state.port % kChipPorts].clock);
         break;
     case column::Fdl:
         number = kFdlNone;

@@ -21,10 +21,6 @@
 
 namespace liusnmp {
 
-enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
-// One line on stderr with the syslog priority in front, as the journal reads it.
-void logLine(Priority priority, const std::string& message);
-
 class Agent {
   public:
     explicit Agent(Config config);
@@ -72,7 +68,7 @@ class Agent {
     Config config_;
     LiudClient liud_;
     std::vector<Row> rows_; // by port
-    std::array<long, kMaxPorts> trapEnable_{};
+    std::array<long, kChipPorts> trapEnable_{};
     std::string statusPoll_; // the liud poll the rows reflect
     bool away_ = true;
     bool refreshWanted_ = false;

@@ -84,7 +84,7 @@ class Parser {
         std::vector<std::uint16_t> ports;
         const std::string range = liutool::trim(name.substr(5));
         if (range.find(',') != std::string::npos || liucmd::lowerCase(range) == "all" ||
-            !liucmd::parsePortList(range, kMaxPorts, ports)) {
+            !liucmd::parsePortList(range, kChipPorts, ports)) {
             return false;
         }
         first = ports.front();
@@ -130,8 +130,8 @@ class Parser {
                 config_.statusInterval = interval;
             }
         } else if (key == "ifindex_base") {
-            if (!liucmd::parseNumber(value, 1, 2147483647L - kMaxPorts, number)) {
-                bad(key, value, "1.." + std::to_string(2147483647L - kMaxPorts));
+            if (!liucmd::parseNumber(value, 1, 2147483647L - kChipPorts, number)) {
+                bad(key, value, "1.." + std::to_string(2147483647L - kChipPorts));
             } else {
                 config_.ifIndexBase = number;
             }

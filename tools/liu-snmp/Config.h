@@ -6,6 +6,9 @@
 // FILE:LINE: reason.
 #pragma once
 
+#include "ChipNames.h"
+#include "Protocol.h"
+
 #include <array>
 #include <chrono>
 #include <optional>
@@ -14,8 +17,7 @@
 
 namespace liusnmp {
 
-inline constexpr const char* kDefaultLiudSocket = "/run/liud/liud.sock";
-inline constexpr unsigned kMaxPorts = 8;
+using liucmd::kChipPorts;
 inline constexpr int kLineTypes = 3; // E1, T1, JT1: liud's names, in this order
 
 // dsx1LineCoding values.
@@ -40,7 +42,7 @@ struct PortSettings {
 
 struct Config {
     std::string path;
-    std::string liudSocket = kDefaultLiudSocket;
+    std::string liudSocket = liuproto::kDefaultSocket;
     std::string agentx; // empty: net-snmp's default (unix:/var/agentx/master)
     std::chrono::seconds agentxPing{5};
     std::chrono::milliseconds statusInterval{10000};
@@ -52,7 +54,7 @@ struct Config {
         {LineCoding::Hdb3, LineCoding::B8zs, LineCoding::B8zs},
         {LineCoding::Ami, LineCoding::Ami, LineCoding::Ami},
     }};
-    std::array<PortSettings, kMaxPorts> ports{};
+    std::array<PortSettings, kChipPorts> ports{};
 };
 
 // Every mistake of a file, one "FILE:LINE: reason" a line.

@@ -51,15 +51,11 @@ constexpr long kLineTypeOther = 1;
 // usual DSX-1 cable ranges (133, 266, 399, 533 and 655 feet) in meters.
 constexpr long kLineLengthMeters[] = {41, 81, 122, 162, 200};
 
-// The indications in liud's alarmBits, and the dsx1LineStatus bit of each.
-struct Indication {
-    const char* name;
-    unsigned bit;
-    long status;
-};
-constexpr Indication kIndications[] = {
-    {"LOS", kLosBit, kLossOfSignal}, {"AIS", kAisBit, kRcvAis},        {"DF", 0x04, kOtherFailure},
-    {"TLOS", 0x08, kOtherFailure},   {"PRBS", kPrbsBit, kRcvTestCode}, {"EQ", 0x80, kOtherFailure},
+// The dsx1LineStatus bit of each indication while it is active.
+constexpr std::pair<liuproto::Indication, long> kIndicationStatus[] = {
+    {liuproto::Indication::LOS, kLossOfSignal}, {liuproto::Indication::AIS, kRcvAis},
+    {liuproto::Indication::DF, kOtherFailure},  {liuproto::Indication::TLOS, kOtherFailure},
+    {liuproto::Indication::PRBS, kRcvTestCode}, {liuproto::Indication::EQ, kOtherFailure},
 };
 
 constexpr std::pair<long, const char*> kStatusNames[] = {
@@ -81,13 +77,11 @@ constexpr long kNearEndLineLoopback = 4;
 constexpr long kNearEndOtherLoopback = 8;
 constexpr long kNearEndInwardLoopback = 16;
 
-Loops loopsOf(const Json& object, const Loops& fallback) {
-    auto flag = [&](const char* key, bool otherwise) {
-        const Json& value = object.at(key);
-        return value.is_boolean() ? value.get<bool>() : otherwise;
-    };
-    return {flag("remoteLoop", fallback.remote), flag("analogLoop", fallback.analog),
-            flag("digitalLoop", fallback.digital)};
+// The loopbacks the chip holds; one it could not read back is taken as configured.
+Loops chipLoops(const liuproto::ChipPort& chip, const Loops& configured) {
+    return {chip.remoteLoop.value_or(configured.remote),
+            chip.analogLoop.value_or(configured.analog),
+            chip.digitalLoop.value_or(configured.digital)};
 }
 
 } // namespace
@@ -121,20 +115,11 @@ long loopbackStatusValue(const Loops& loops) {
     return sum == 0 ? kNoLoopback : sum;
 }
 
-unsigned indicationBit(const std::string& name) {
-    for (const auto& indication : kIndications) {
-        if (name == indication.name) {
-            return indication.bit;
-        }
-    }
-    return 0;
-}
-
-long lineStatusValue(unsigned alarmBits, const Loops& chip, bool liudAway) {
+long lineStatusValue(const liuproto::PortAlarms& alarms, const Loops& chip, bool liudAway) {
     long status = 0;
-    for (const auto& indication : kIndications) {
-        if ((alarmBits & indication.bit) != 0) {
-            status |= indication.status;
+    for (const auto& [indication, bit] : kIndicationStatus) {
+        if (alarms.active(indication)) {
+            status |= bit;
         }
     }
     if (chip.any()) {
@@ -156,39 +141,34 @@ std::string lineStatusText(long status) {
     return text;
 }
 
-PortState portState(const Json& port, const Config& config) {
+PortState portState(const liuproto::PortStatus& port, const Config& config) {
     PortState state;
-    state.port = port.at("port").get<unsigned>();
-    const Json& configured = port.at("config");
-    const std::string lineType = configured.at("lineType").get<std::string>();
-    const Json& framing = configured.at("framing");
+    state.port = port.port;
+    const liuproto::ConfiguredPort& configured = port.config;
     // A framing the file does not state is unknown: dsx1LineType other.
-    const std::string framingWord = framing.is_string() ? framing.get<std::string>() : "";
+    const std::string framing = configured.framing.value_or("");
     state.lineType = kLineTypeOther;
     for (const auto& entry : kLineTypeValues) {
-        if (lineType == entry.lineType && framingWord == entry.framing) {
+        if (configured.lineType == entry.lineType && framing == entry.framing) {
             state.lineType = entry.value;
         }
     }
-    const int code = configured.at("lineCode").get<int>();
-    const int column = lineTypeColumn(lineType);
+    const int code = configured.lineCode;
+    const int column = lineTypeColumn(configured.lineType);
     state.lineCoding = (code == 1 || code == 2) && column >= 0
                            ? static_cast<long>(config.lineCodes[code - 1][column])
                            : static_cast<long>(LineCoding::Other);
-    state.circuit = configured.at("circuit").get<std::string>();
-    state.configured = loopsOf(configured, Loops{});
-    state.chip = loopsOf(port.at("chip"), state.configured);
-    const Json& lineLength = configured.at("lineLength");
-    if (state.port < kMaxPorts && config.ports[state.port].lineLength) {
+    state.circuit = configured.circuit;
+    state.configured = {configured.remoteLoop, configured.analogLoop, configured.digitalLoop};
+    state.chip = chipLoops(port.chip, state.configured);
+    if (state.port < kChipPorts && config.ports[state.port].lineLength) {
         state.lineLength = *config.ports[state.port].lineLength;
-    } else if (lineLength.is_number_integer() && lineLength.get<int>() >= 1 &&
-               lineLength.get<int>() <= 5) {
-        state.lineLength = kLineLengthMeters[lineLength.get<int>() - 1];
+    } else if (configured.lineLength && *configured.lineLength >= 1 &&
+               *configured.lineLength <= 5) {
+        state.lineLength = kLineLengthMeters[*configured.lineLength - 1];
     }
-    state.alarmBits = port.at("alarmBits").get<unsigned>();
-    if (port.at("lastChange").is_string()) {
-        state.lastChange = port.at("lastChange").get<std::string>();
-    }
+    state.alarms = port.alarms;
+    state.lastChange = port.lastChange;
     return state;
 }
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "Config.h"
-#include "Json.h"
+#include "Protocol.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/types.h>
@@ -16,7 +16,7 @@
 
 namespace liusnmp {
 
-using liucmd::Json;
+using liuproto::Json;
 
 // ---- Object identifiers -------------------------------------------------------
 
@@ -106,16 +106,9 @@ std::optional<Loops> loopsOfConfigValue(long value);
 // dsx1LoopbackStatus: the sum of the near-end loopbacks active.
 long loopbackStatusValue(const Loops& loops);
 
-// liud's alarmBits layout (the chip's alarm status register).
-inline constexpr unsigned kLosBit = 0x01;
-inline constexpr unsigned kAisBit = 0x02;
-inline constexpr unsigned kPrbsBit = 0x10;
-// The bit of an indication name ("LOS"), 0 for an unknown name.
-unsigned indicationBit(const std::string& name);
-
 // dsx1LineStatus of the active indications and loopbacks; liudAway adds
 // dsx1OtherFailure (the state is the last one known).
-long lineStatusValue(unsigned alarmBits, const Loops& chip, bool liudAway);
+long lineStatusValue(const liuproto::PortAlarms& alarms, const Loops& chip, bool liudAway);
 
 // The names of a dsx1LineStatus value's bits: "dsx1LossOfSignal+dsx1RcvAIS".
 std::string lineStatusText(long status);
@@ -129,13 +122,12 @@ struct PortState {
     Loops configured;
     Loops chip;
     long lineLength = 0; // meters
-    unsigned alarmBits = 0;
+    liuproto::PortAlarms alarms;
     std::optional<std::string> lastChange; // UTC, liud's
 };
 
-// Reads one element of the status answer's "ports".  Throws Json::exception
-// when it lacks what liu-snmp needs.
-PortState portState(const Json& port, const Config& config);
+// One port of liud's status, as the row needs it.
+PortState portState(const liuproto::PortStatus& port, const Config& config);
 
 // "2026-12-06T02:39:19.123Z" as seconds since the epoch; nothing when the
 // text is not such a time.

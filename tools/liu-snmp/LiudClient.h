@@ -5,7 +5,7 @@
 // are closed.
 #pragma once
 
-#include "Json.h"
+#include "Protocol.h"
 #include "LineSocket.h"
 
 #include <chrono>
@@ -15,7 +15,7 @@
 
 namespace liusnmp {
 
-using liucmd::Json;
+using liuproto::Json;
 
 class LiudClient {
   public:

@@ -4,8 +4,10 @@
 #include "Agent.h"
 #include "CommandLine.h"
 #include "LineSocket.h"
+#include "Protocol.h"
 
 #include <cstdio>
+#include <string>
 #include <optional>
 
 namespace {
@@ -13,31 +15,35 @@ namespace {
 constexpr const char* kProgram = "liu-snmp";
 constexpr const char* kDefaultConfig = "/etc/liu-snmp/liu-snmp.conf";
 
-void printUsage() {
-    std::printf("Usage: liu-snmp [OPTIONS]\n"
-                "Serve the DS1-MIB's dsx1ConfigTable (1.3.6.1.2.1.10.18.6) for the ports of the\n"
-                "82V5088 LIU that liud owns, as an AgentX subagent of snmpd, and send\n"
-                "dsx1LineStatusChange when a line's status changes.  A client of liud's control\n"
-                "socket: it never opens the chip.  Runs in the foreground; reconnects when snmpd\n"
-                "or liud restart.\n"
-                "\n"
-                "Options:\n"
-                "  -l, --liud=SOCKET      liud's control socket (default: the configuration's,\n"
-                "                         or %s)\n"
-                "  -x, --agentx=ADDRESS   the AgentX master, as snmpd's agentXSocket writes it,\n"
-                "                         e.g. unix:/var/agentx/master or tcp:localhost:705\n"
-                "                         (default: the configuration's, or net-snmp's default)\n"
-                "  -c, --config=FILE      the configuration file (default %s when it\n"
-                "                         exists; see liu-snmp(8))\n"
-                "  -h, --help             print this help and exit\n"
-                "  -V, --version          print the version and exit\n"
-                "\n"
-                "Signals: SIGTERM and SIGINT end liu-snmp.\n"
-                "\n"
-                "Exit status: 0 ended by SIGTERM or SIGINT, 1 failure (net-snmp's agent library\n"
-                "did not start), 2 usage error or bad configuration file (each mistake as\n"
-                "FILE:LINE: reason).\n",
-                liusnmp::kDefaultLiudSocket, kDefaultConfig);
+std::string usage() {
+    char text[2048];
+    std::snprintf(
+        text, sizeof text,
+        "Usage: liu-snmp [OPTIONS]\n"
+        "Serve the DS1-MIB's dsx1ConfigTable (1.3.6.1.2.1.10.18.6) for the ports of the\n"
+        "82V5088 LIU that liud owns, as an AgentX subagent of snmpd, and send\n"
+        "dsx1LineStatusChange when a line's status changes.  A client of liud's control\n"
+        "socket: it never opens the chip.  Runs in the foreground; reconnects when snmpd\n"
+        "or liud restart.\n"
+        "\n"
+        "Options:\n"
+        "  -l, --liud=SOCKET      liud's control socket (default: the configuration's,\n"
+        "                         or %s)\n"
+        "  -x, --agentx=ADDRESS   the AgentX master, as snmpd's agentXSocket writes it,\n"
+        "                         e.g. unix:/var/agentx/master or tcp:localhost:705\n"
+        "                         (default: the configuration's, or net-snmp's default)\n"
+        "  -c, --config=FILE      the configuration file (default %s when it\n"
+        "                         exists; see liu-snmp(8))\n"
+        "  -h, --help             print this help and exit\n"
+        "  -V, --version          print the version and exit\n"
+        "\n"
+        "Signals: SIGTERM and SIGINT end liu-snmp.\n"
+        "\n"
+        "Exit status: 0 ended by SIGTERM or SIGINT, 1 failure (net-snmp's agent library\n"
+        "did not start), 2 usage error or bad configuration file (each mistake as\n"
+        "FILE:LINE: reason).\n",
+        liuproto::kDefaultSocket, kDefaultConfig);
+    return text;
 }
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -47,14 +53,14 @@ void printUsage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    static const option kOptions[] = {
-        {"liud", required_argument, nullptr, 'l'},   {"agentx", required_argument, nullptr, 'x'},
-        {"config", required_argument, nullptr, 'c'}, {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {{"liud", required_argument, nullptr, 'l'},
+                                      {"agentx", required_argument, nullptr, 'x'},
+                                      {"config", required_argument, nullptr, 'c'},
+                                      {nullptr, 0, nullptr, 0}};
     std::optional<std::string> liud;
     std::optional<std::string> agentx;
     std::optional<std::string> configPath;
-    liutool::OptionReader reader(argc, argv, "l:x:c:hV", kOptions, usageError);
+    liutool::OptionReader reader(argc, argv, kProgram, "l:x:c:", kOptions, usageError, usage);
     int option = 0;
     while ((option = reader.next()) != -1) {
         switch (option) {
@@ -67,12 +73,6 @@ int main(int argc, char** argv) {
         case 'c':
             configPath = optarg;
             break;
-        case 'h':
-            printUsage();
-            return liutool::kExitSuccess;
-        case 'V':
-            liutool::printVersion(kProgram);
-            return liutool::kExitSuccess;
         }
     }
     if (liud && (liud->empty() || !liutool::fitsSocketAddress(*liud))) {

@@ -7,7 +7,7 @@ namespace liuctl {
 
 namespace {
 
-// Longest wait for an answer that is not a watch's.
+// Longest wait for an answer that is not a streaming command's.
 constexpr std::chrono::milliseconds kAnswerTimeout(30000);
 
 } // namespace
@@ -26,39 +26,43 @@ LiudLink::LiudLink(const std::string& path, const Printer& printer)
                                              : ""));
     }
     const Json state = run({"state"});
-    if (state.value("ok", false)) {
-        ports_ = state.value("liuDrv_maxPorts", 8u);
+    const liuproto::Envelope envelope = liuproto::envelopeOf(state);
+    if (!envelope.ok) {
+        // liud's own refusal (too many clients), or it went away at once.
+        throw liucmd::Failure(envelope.command.empty() ? "liud at " + path + ": " + envelope.error
+                                                       : envelope.error);
     }
+    ports_ = state.value("liuDrv_maxPorts", liucmd::kChipPorts);
 }
 
 Json LiudLink::run(const std::vector<std::string>& words) {
     const liucmd::CommandEntry* entry = words.empty() ? nullptr : liucmd::findCommand(words[0]);
-    if (entry != nullptr && entry->where != liucmd::Where::Chip) {
+    if (entry != nullptr && !entry->has(liucmd::kAtChip)) {
         ClientContext local;
         return liucmd::runCommand(local, words);
     }
     const std::string name = entry != nullptr ? entry->name : "";
     if (!socket_.isOpen() || !socket_.send(liucmd::joinWords(words) + "\n")) {
-        return liucmd::errorResult(name, "liud at " + path_ + " has gone", liucmd::kExitFailure);
+        return liuproto::failedAnswer(name, "liud at " + path_ + " has gone", liucmd::kExitFailure);
     }
-    const bool watch = name == "watch";
+    const bool streams = entry != nullptr && entry->has(liucmd::kStreams);
     bool stopSent = false;
-    // Ctrl-C ends a watch: any line from the client does.
+    // Ctrl-C ends a streaming command: any line from the client does.
     const auto stopOnInterrupt = [&] {
-        if (watch && !stopSent && interrupts::interrupted != 0) {
+        if (streams && !stopSent && interrupts::interrupted != 0) {
             stopSent = socket_.send("\n");
         }
     };
     std::string line;
     liutool::LineSocket::Read read;
-    while ((read = socket_.readLine(line, watch ? std::chrono::milliseconds(-1) : kAnswerTimeout,
+    while ((read = socket_.readLine(line, streams ? std::chrono::milliseconds(-1) : kAnswerTimeout,
                                     stopOnInterrupt)) == liutool::LineSocket::Read::Line) {
         Json answer = Json::parse(line, nullptr, false);
         if (answer.is_discarded() || !answer.is_object()) {
-            return liucmd::errorResult(name, "liud answered something that is not JSON: " + line,
-                                       liucmd::kExitFailure);
+            return liuproto::failedAnswer(name, "liud answered something that is not JSON: " + line,
+                                          liucmd::kExitFailure);
         }
-        if (answer.contains("event")) {
+        if (liuproto::isEvent(answer)) {
             printer_.event(answer);
             continue;
         }
@@ -67,7 +71,7 @@ Json LiudLink::run(const std::vector<std::string>& words) {
     const std::string reason =
         read == liutool::LineSocket::Read::TimedOut ? "did not answer" : "closed the connection";
     socket_.close();
-    return liucmd::errorResult(name, "liud at " + path_ + " " + reason, liucmd::kExitFailure);
+    return liuproto::failedAnswer(name, "liud at " + path_ + " " + reason, liucmd::kExitFailure);
 }
 
 } // namespace liuctl

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // LiudLink: liuctl attached to a running liud over its control socket.  The
-// commands that reach the chip go to liud as one line each and come back as
-// one JSON result (a watch streams event lines first); liuctl never opens
-// the chip then.  sleep, echo, help and quit run in liuctl itself.
+// commands that run at the chip go to liud as one line each and come back as
+// one JSON result (a streaming command's events come first); liuctl never
+// opens the chip then.  The other commands (sleep, echo, help, quit) run in
+// liuctl itself.
 #pragma once
 
+#include "ChipNames.h"
 #include "LineSocket.h"
 #include "Runner.h"
 
@@ -12,12 +14,10 @@
 
 namespace liuctl {
 
-// liud's default control socket.
-inline constexpr const char* kDefaultSocket = "/run/liud/liud.sock";
-
 class LiudLink : public Runner {
   public:
-    // Connects; throws liucmd::Failure naming the path and the reason.
+    // Connects; throws liucmd::Failure naming the path and the reason, or
+    // with liud's own refusal (too many clients).
     LiudLink(const std::string& path, const Printer& printer);
     LiudLink(const LiudLink&) = delete;
     LiudLink& operator=(const LiudLink&) = delete;
@@ -29,7 +29,7 @@ class LiudLink : public Runner {
     std::string path_;
     const Printer& printer_;
     liutool::LineSocket socket_;
-    unsigned ports_ = 8;
+    unsigned ports_ = liucmd::kChipPorts;
 };
 
 } // namespace liuctl

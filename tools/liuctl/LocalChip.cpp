@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "LocalChip.h"
 
+#include "ChipDevice.h"
+#include "OutputCapture.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +15,6 @@ namespace liuctl {
 
 namespace {
 
-constexpr const char* kDevice = "/dev/spidev0.0";
 constexpr double kWatchInterval = 0.1;
 
 // Runs call with fd 1 pointing at stderr: the library's start-up line is a
@@ -61,13 +63,9 @@ int LocalChip::init(const liucmd::Args&, int inoutType, int ports) {
         [&] { return liuDrv_init(inoutType, static_cast<std::uint8_t>(ports)); });
     if (result != 0 && liuDrv_inited == 0) {
         // The library could not open the device: say why, beside its own trace.
-        const int fd = open(kDevice, O_RDWR | O_CLOEXEC);
-        const int error = errno;
-        if (fd >= 0) {
-            close(fd);
-        } else {
-            throw liucmd::Failure(std::string("init: cannot open ") + kDevice + ": " +
-                                  std::strerror(error) +
+        const std::string problem = liucmd::deviceProblem();
+        if (!problem.empty()) {
+            throw liucmd::Failure("init: " + problem +
                                   " (without the board, run liuctl under liusim: liusim -- "
                                   "liuctl ...)");
         }
@@ -87,6 +85,19 @@ int LocalChip::configure(const liucmd::Args&, const liucmd::Setting& setting, st
 
 int LocalChip::setRefClock(const liucmd::Args&, bool outputA, std::uint16_t port) {
     return outputA ? liuDrv_setRefAClock(port) : liuDrv_setRefBClock(port);
+}
+
+int LocalChip::writeRegister(const liucmd::Args&, std::uint8_t reg, std::uint16_t channel,
+                             std::uint8_t value) {
+    return liuDrv_write(reg, channel, value, 1);
+}
+
+int LocalChip::dumpPulseShape(const liucmd::Args&, std::uint16_t port, std::string& printout) {
+    std::string captured;
+    const int result = liutool::captureStream(
+        stderr, [&] { return liuDrv_dumpPulseShapeParam(port); }, captured);
+    printout = liutool::passTraceLines(captured);
+    return result;
 }
 
 const liucmd::AlarmSnapshot* LocalChip::lastPoll() const {
@@ -128,9 +139,11 @@ void LocalChip::watch(const liucmd::Args& args, double seconds, Json& result) {
         }
         const liucmd::AlarmSnapshot& now = poll(args);
         liucmd::forEachAlarmChange(
-            previous, now.table, now.ports, [&](unsigned port, int id, bool active) {
-                printer_.event(liucmd::alarmEvent(port, id, active, now.time));
-                summary.add(port, id, active, now.time);
+            previous, now.table, now.ports,
+            [&](unsigned port, liucmd::Indication indication, bool active) {
+                const liuproto::AlarmEvent event{port, indication, active, now.time};
+                printer_.event(event);
+                summary.add(event);
             });
         previous = now.table;
     }
@@ -138,7 +151,7 @@ void LocalChip::watch(const liucmd::Args& args, double seconds, Json& result) {
     result["changes"] = summary.changes();
 }
 
-void LocalChip::status(const liucmd::Args& args, const std::vector<std::uint16_t>&, Json&) {
+liuproto::Status LocalChip::status(const liucmd::Args& args, const std::vector<std::uint16_t>&) {
     throw liucmd::Failure(args.command() +
                           ": a liud command (liuctl runs standalone: there is no liud "
                           "configuration)");

@@ -24,11 +24,15 @@ class LocalChip : public liucmd::Context, public Runner {
     int configure(const liucmd::Args& args, const liucmd::Setting& setting, std::uint16_t port,
                   int value) override;
     int setRefClock(const liucmd::Args& args, bool outputA, std::uint16_t port) override;
+    int writeRegister(const liucmd::Args& args, std::uint8_t reg, std::uint16_t channel,
+                      std::uint8_t value) override;
+    int dumpPulseShape(const liucmd::Args& args, std::uint16_t port,
+                       std::string& printout) override;
     const liucmd::AlarmSnapshot* lastPoll() const override;
     const liucmd::AlarmSnapshot& poll(const liucmd::Args& args) override;
     void watch(const liucmd::Args& args, double seconds, Json& result) override;
-    void status(const liucmd::Args& args, const std::vector<std::uint16_t>& ports,
-                Json& result) override;
+    liuproto::Status status(const liucmd::Args& args,
+                            const std::vector<std::uint16_t>& ports) override;
     bool interrupted() const override { return interrupts::interrupted != 0; }
 
   private:

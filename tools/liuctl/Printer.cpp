@@ -31,7 +31,14 @@ void install() {
 } // namespace interrupts
 
 void Printer::event(const Json& event) const {
-    const std::string line = json_ ? liucmd::jsonLine(event) + "\n" : liucmd::eventText(event);
+    std::string line = liucmd::jsonLine(event) + "\n";
+    if (!json_) {
+        try {
+            line = liucmd::eventText(event);
+        } catch (const Json::exception&) {
+            // An event this liuctl does not know: shown as it came.
+        }
+    }
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
 }
@@ -62,7 +69,7 @@ void Printer::result(const Json& result, const std::string& where) const {
 
 void Printer::error(const std::string& message, int status) const {
     if (json_) {
-        result(liucmd::errorResult("", message, status));
+        result(liuproto::failedAnswer("", message, status));
     } else {
         std::fflush(stdout);
         std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());

@@ -76,10 +76,17 @@ class ClientContext : public liucmd::Context {
         refuse(args);
     }
     int setRefClock(const liucmd::Args& args, bool, std::uint16_t) override { refuse(args); }
+    int writeRegister(const liucmd::Args& args, std::uint8_t, std::uint16_t,
+                      std::uint8_t) override {
+        refuse(args);
+    }
+    int dumpPulseShape(const liucmd::Args& args, std::uint16_t, std::string&) override {
+        refuse(args);
+    }
     const liucmd::AlarmSnapshot* lastPoll() const override { return nullptr; }
     const liucmd::AlarmSnapshot& poll(const liucmd::Args& args) override { refuse(args); }
     void watch(const liucmd::Args& args, double, Json&) override { refuse(args); }
-    void status(const liucmd::Args& args, const std::vector<std::uint16_t>&, Json&) override {
+    liuproto::Status status(const liucmd::Args& args, const std::vector<std::uint16_t>&) override {
         refuse(args);
     }
     unsigned portCount() const override { return 0; }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Shell.h"
 
+#include "ChipNames.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,11 +17,17 @@ namespace liuctl {
 
 namespace {
 
-// sleep and watch wait: Ctrl-C ends them rather than liuctl.
+// A command that waits: Ctrl-C ends it rather than liuctl.
 bool waits(const std::vector<std::string>& words) {
     const liucmd::CommandEntry* entry = liucmd::findCommand(words.front());
-    return entry != nullptr &&
-           (std::string_view(entry->name) == "sleep" || std::string_view(entry->name) == "watch");
+    return entry != nullptr && entry->has(liucmd::kWaits);
+}
+
+// A command that ends the session, and did.
+bool ended(const Json& result) {
+    const liuproto::Envelope envelope = liuproto::envelopeOf(result);
+    const liucmd::CommandEntry* entry = liucmd::findCommand(envelope.command);
+    return envelope.ok && entry != nullptr && entry->has(liucmd::kEndsSession);
 }
 
 // Runs one command and prints its result; returns its exit status.
@@ -41,7 +49,7 @@ int runOne(Runner& runner, const Printer& printer, const std::vector<std::string
         result = runner.run(words);
     }
     printer.result(result, where);
-    quit = result.value("ok", false) && result.value("command", "") == "quit";
+    quit = ended(result);
     return liucmd::resultStatus(result);
 }
 
@@ -72,7 +80,7 @@ namespace {
 
 #ifdef LIUCTL_LINE_EDITING
 
-unsigned completionPorts = 8;
+unsigned completionPorts = liucmd::kChipPorts;
 
 // Tab: command words first, then the values each argument takes.
 char* completeWord(const char* text, int state) {

@@ -51,7 +51,7 @@ std::string usageText() {
         "  -V, --version           print the version and exit\n"
         "\n"
         "Without --connect or --standalone, liuctl attaches to liud at ";
-    text += kDefaultSocket;
+    text += liuproto::kDefaultSocket;
     text += " when that\n"
             "socket exists, and runs standalone otherwise.  Attached, liuctl never\n"
             "initialises the chip and liud refuses 'init'.  Standalone, the library resets\n"
@@ -93,8 +93,7 @@ int main(int argc, char** argv) {
         {"command", required_argument, nullptr, 'c'}, {"file", required_argument, nullptr, 'f'},
         {"init", required_argument, nullptr, 'i'},    {"json", no_argument, nullptr, 'j'},
         {"keep-going", no_argument, nullptr, 'k'},    {"echo", no_argument, nullptr, 'x'},
-        {"verbose", no_argument, nullptr, 'v'},       {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0}};
+        {"verbose", no_argument, nullptr, 'v'},       {nullptr, 0, nullptr, 0}};
     // --json decides how everything is printed, errors of earlier options too.
     bool json = false;
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
@@ -115,8 +114,18 @@ int main(int argc, char** argv) {
     bool standalone = false;
     RunOptions options;
     int verbose = 0;
-    liutool::OptionReader reader(argc, argv, "C:Sc:f:i:jkxvhV", kOptions, usageError,
-                                 " (commands go into -c or -f)");
+    // With --json, help and version come as result objects too.
+    const liutool::OptionReader::Answer answer = [&](const std::string& option,
+                                                     const std::string& text) {
+        if (json) {
+            Json result = liuproto::okAnswer(option);
+            result[option == "--help" ? "usage" : "version"] = text;
+            printer.result(result);
+            std::exit(liucmd::kExitSuccess);
+        }
+    };
+    liutool::OptionReader reader(argc, argv, kProgram, "C:Sc:f:i:jkxv", kOptions, usageError,
+                                 usageText, " (commands go into -c or -f)", answer);
     int option = 0;
     while ((option = reader.next()) != -1) {
         switch (option) {
@@ -146,20 +155,6 @@ int main(int argc, char** argv) {
         case 'v':
             ++verbose;
             break;
-        case 'h':
-            if (json) {
-                printer.result({{"ok", true}, {"command", "--help"}, {"usage", usageText()}});
-            } else {
-                std::fputs(usageText().c_str(), stdout);
-            }
-            return liucmd::kExitSuccess;
-        case 'V':
-            if (json) {
-                printer.result({{"ok", true}, {"command", "--version"}, {"version", LIU_VERSION}});
-            } else {
-                liutool::printVersion(kProgram);
-            }
-            return liucmd::kExitSuccess;
         }
     }
     if (standalone && !connectPath.empty()) {
@@ -179,8 +174,8 @@ int main(int argc, char** argv) {
                                      : LIU_TRACE_SHOW_DETAILS);
     interrupts::install();
     struct stat socketStat {};
-    if (connectPath.empty() && !standalone && stat(kDefaultSocket, &socketStat) == 0) {
-        connectPath = kDefaultSocket;
+    if (connectPath.empty() && !standalone && stat(liuproto::kDefaultSocket, &socketStat) == 0) {
+        connectPath = liuproto::kDefaultSocket;
     }
     std::unique_ptr<Runner> runner;
     if (connectPath.empty()) {

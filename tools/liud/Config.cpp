@@ -160,8 +160,9 @@ class Parser {
             config_.inout = which == 0 ? LIUDRV_INOUT_ASYMMETRICAL : LIUDRV_INOUT_SYMMETRICAL;
             config_.inoutLine = inoutLine_ = line;
         } else if (key == "ports") {
-            if (!liucmd::parseNumber(value, 1, kMaxPorts, number)) {
-                bad(line, key, value, "1..8: the LIU has 8 ports");
+            if (!liucmd::parseNumber(value, 1, kChipPorts, number)) {
+                const std::string chip = std::to_string(kChipPorts);
+                bad(line, key, value, "1.." + chip + ": the LIU has " + chip + " ports");
                 return;
             }
             config_.ports = static_cast<unsigned>(number);
@@ -179,8 +180,8 @@ class Parser {
             }
             (poll ? config_.pollInterval : config_.auditInterval) = interval;
         } else if (key == "refclk_a" || key == "refclk_b") {
-            if (!liucmd::parseNumber(value, 0, 7, number)) {
-                bad(line, key, value, "a port 0..7");
+            if (!liucmd::parseNumber(value, 0, kChipPorts - 1, number)) {
+                bad(line, key, value, "a port 0.." + std::to_string(kChipPorts - 1));
                 return;
             }
             const std::size_t output = key == "refclk_a" ? 0 : 1;
@@ -249,22 +250,22 @@ class Parser {
                 "E1: none, crc4, mf, crc4-mf or plain; T1 and JT1: esf, d4 or none");
             return;
         }
-        for (unsigned port = section.first; port <= section.last && port < kMaxPorts; ++port) {
+        for (unsigned port = section.first; port <= section.last && port < kChipPorts; ++port) {
             if (!once(line, "port " + std::to_string(port), key)) {
                 return; // one error for the section line is enough
             }
         }
-        if (config_.portConfigs.size() < kMaxPorts) {
-            config_.portConfigs.resize(kMaxPorts);
+        if (config_.portConfigs.size() < kChipPorts) {
+            config_.portConfigs.resize(kChipPorts);
         }
-        for (unsigned port = section.first; port <= section.last && port < kMaxPorts; ++port) {
+        for (unsigned port = section.first; port <= section.last && port < kChipPorts; ++port) {
             PortConfig& target = config_.portConfigs[port];
             if (setting != nullptr) {
                 target.explicitly[static_cast<std::size_t>(setting->id)] = code;
-                target.lines[static_cast<std::size_t>(setting->id)] = line;
+                target.fileLines[static_cast<std::size_t>(setting->id)] = line;
             } else if (key == "framing") {
                 target.framing = liucmd::lowerCase(value);
-                target.framingLine = line;
+                target.framingFileLine = line;
             } else {
                 target.circuit = value;
             }
@@ -291,17 +292,13 @@ int PortConfig::value(SettingId id) const {
     return explicitly[index].value_or(kDefaults[index]);
 }
 
-std::string inoutWord(int inout) {
-    return inout == LIUDRV_INOUT_ASYMMETRICAL ? "asymmetrical" : "symmetrical";
-}
-
 std::vector<ConfigError> checkPort(const Config& config, unsigned port) {
     std::vector<ConfigError> errors;
     const PortConfig& ports = config.portConfigs[port];
     const std::string where = "port " + std::to_string(port);
     const int lineType = ports.value(SettingId::LineType);
     if (lineType != LIUDRV_LINE_TYPE_E1 && config.inout == LIUDRV_INOUT_ASYMMETRICAL) {
-        errors.push_back({ports.line(SettingId::LineType),
+        errors.push_back({ports.fileLine(SettingId::LineType),
                           "linetype " +
                               liucmd::lowerCase(liucmd::shownValue(
                                   liucmd::setting(SettingId::LineType), lineType)) +
@@ -309,28 +306,28 @@ std::vector<ConfigError> checkPort(const Config& config, unsigned port) {
                               " needs the symmetrical interface (inout = sym): an asymmetrical "
                               "interface carries E1 only"});
     }
-    for (const SettingId id : {SettingId::BuildOut, SettingId::LineLength}) {
-        if (ports.has(id) && lineType == LIUDRV_LINE_TYPE_E1) {
-            errors.push_back({ports.line(id), std::string(liucmd::setting(id).name) + " on " +
-                                                  where +
-                                                  ", an E1 port: build-out and line length are "
-                                                  "for T1 and JT1 lines"});
+    for (const Setting& setting : liucmd::settings()) {
+        if (setting.t1LinesOnly && ports.has(setting.id) && lineType == LIUDRV_LINE_TYPE_E1) {
+            errors.push_back(
+                {ports.fileLine(setting.id), std::string(setting.name) + " on " + where +
+                                                 ", an E1 port: " + liucmd::kT1LinesOnly});
         }
     }
     if (ports.has(SettingId::BuildOut) && ports.has(SettingId::LineLength)) {
         errors.push_back(
-            {std::max(ports.line(SettingId::BuildOut), ports.line(SettingId::LineLength)),
-             where + " has both lbo (line " + std::to_string(ports.line(SettingId::BuildOut)) +
-                 ") and linelen (line " + std::to_string(ports.line(SettingId::LineLength)) +
+            {std::max(ports.fileLine(SettingId::BuildOut), ports.fileLine(SettingId::LineLength)),
+             where + " has both lbo (line " + std::to_string(ports.fileLine(SettingId::BuildOut)) +
+                 ") and linelen (line " + std::to_string(ports.fileLine(SettingId::LineLength)) +
                  "): a port takes one of them"});
     }
     if (ports.framing) {
         const bool e1 = lineType == LIUDRV_LINE_TYPE_E1;
         const auto& framings = e1 ? kE1Framings : kT1Framings;
         if (liucmd::findChoice(*ports.framing, framings) == framings.size()) {
-            errors.push_back({ports.framingLine, "framing " + *ports.framing + " on " + where +
-                                                     ", an " + (e1 ? "E1" : "T1/JT1") + " port (" +
-                                                     liucmd::choiceList(framings) + ")"});
+            errors.push_back({ports.framingFileLine, "framing " + *ports.framing + " on " + where +
+                                                         ", an " + (e1 ? "E1" : "T1/JT1") +
+                                                         " port (" + liucmd::choiceList(framings) +
+                                                         ")"});
         }
     }
     return errors;
@@ -352,7 +349,7 @@ std::vector<ConfigError> reloadRefusals(const Config& running, const Config& nex
 Config loadConfig(const std::string& path) {
     Config config;
     config.path = path;
-    config.portConfigs.resize(kMaxPorts);
+    config.portConfigs.resize(kChipPorts);
     Parser parser(config);
     liutool::IniFile file;
     std::string error;

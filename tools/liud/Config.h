@@ -4,7 +4,9 @@
 // own reason and the line it is on; nothing of a bad file is applied.
 #pragma once
 
+#include "ChipNames.h"
 #include "IniFile.h"
+#include "Protocol.h"
 #include "Settings.h"
 
 #include <sys/types.h>
@@ -23,8 +25,7 @@ using liucmd::kSettingCount;
 using liucmd::SettingId;
 using SettingMask = std::bitset<kSettingCount>;
 
-inline constexpr const char* kDefaultSocket = "/run/liud/liud.sock";
-inline constexpr unsigned kMaxPorts = 8;
+using liucmd::kChipPorts;
 
 // One mistake: the line it is on (0 when it is about no line) and why.
 using ConfigError = liutool::LineError;
@@ -47,26 +48,26 @@ class BadConfig : public std::runtime_error {
 // transmitter and receiver down.
 struct PortConfig {
     std::array<std::optional<int>, kSettingCount> explicitly{};
-    std::array<int, kSettingCount> lines{}; // where each was given
-    std::optional<std::string> framing;     // none, crc4, mf, crc4-mf, plain / esf, d4, none
-    std::string circuit;                    // circuit identifier
-    int framingLine = 0;
+    std::array<int, kSettingCount> fileLines{}; // the line of the file each is on
+    std::optional<std::string> framing;         // none, crc4, mf, crc4-mf, plain / esf, d4, none
+    std::string circuit;                        // circuit identifier
+    int framingFileLine = 0;
 
     // The value in force: given, or the start-up default (0: no build-out
     // or line length).
     int value(SettingId id) const;
     bool has(SettingId id) const { return explicitly[static_cast<std::size_t>(id)].has_value(); }
-    int line(SettingId id) const { return lines[static_cast<std::size_t>(id)]; }
+    int fileLine(SettingId id) const { return fileLines[static_cast<std::size_t>(id)]; }
 };
 
 struct Config {
     std::string path;
     int inout = 0;
-    unsigned ports = kMaxPorts;
+    unsigned ports = kChipPorts;
     std::chrono::milliseconds pollInterval{100};
     std::chrono::milliseconds auditInterval{60000};     // 0: no audit
     std::array<std::optional<unsigned>, 2> refClocks{}; // outputs A and B
-    std::string socketPath = kDefaultSocket;
+    std::string socketPath = liuproto::kDefaultSocket;
     mode_t socketMode = 0660;
     std::optional<gid_t> socketGroup;
     std::string metricsPath; // empty: no metrics file
@@ -88,8 +89,5 @@ std::vector<ConfigError> checkPort(const Config& config, unsigned port);
 // Why a running liud cannot take next on a reload (the port count or the
 // socket path changed).
 std::vector<ConfigError> reloadRefusals(const Config& running, const Config& next);
-
-// "symmetrical" / "asymmetrical"
-std::string inoutWord(int inout);
 
 } // namespace liud

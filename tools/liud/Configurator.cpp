@@ -29,6 +29,26 @@ std::string shown(SettingId id, int value) {
     return liucmd::shownValue(liucmd::setting(id), value);
 }
 
+std::string portName(unsigned port) {
+    return "port " + std::to_string(port);
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string text;
+    for (const auto& part : parts) {
+        text += (text.empty() ? "" : "; ") + part;
+    }
+    return text;
+}
+
+SettingMask explicitSettings(const PortConfig& port) {
+    SettingMask mask;
+    for (std::size_t i = 0; i < kSettingCount; ++i) {
+        mask[i] = port.explicitly[i].has_value();
+    }
+    return mask;
+}
+
 } // namespace
 
 SettingMask Configurator::expand(SettingMask mask, const PortConfig& port) {
@@ -91,6 +111,14 @@ int Configurator::applyRefClocks(const Config& config) const {
     return first;
 }
 
+void Configurator::applyAll(const Config& config) const {
+    for (unsigned port = 0; port < config.ports; ++port) {
+        const PortConfig& settings = config.portConfigs[port];
+        apply(port, settings, expand(explicitSettings(settings), settings));
+    }
+    applyRefClocks(config);
+}
+
 PortReadBack Configurator::readBack(unsigned port) {
     PortReadBack chip;
     chip.values.fill(-1);
@@ -100,7 +128,7 @@ PortReadBack Configurator::readBack(unsigned port) {
         liuDrv_read(liucmd::kModeRegister, channel, &mode) == 0 &&
         liuDrv_read(liucmd::kTerminationRegister, channel, &chip.line.termination) == 0 &&
         liuDrv_read(liucmd::kTemplateRegister, channel, &chip.line.templateCode) == 0;
-    chip.line.modeBit = mode & liucmd::kModeBit;
+    chip.line.modeBit = mode & liucmd::kModeT1Bit;
     for (const SettingId id : kReadable) {
         int value = -1;
         const int result = liucmd::setting(id).get(channel, &value);
@@ -148,7 +176,8 @@ bool Configurator::refClockDifferences(const Config& config,
     if (liuDrv_read(liucmd::kRefClockRegister, LIUDRV_CHANNEL_GLOBAL, &value) != 0) {
         return false;
     }
-    const unsigned ports[2] = {value & 0x07u, (value >> 3) & 0x07u};
+    const liucmd::RefClockPorts chip = liucmd::refClockPorts(value);
+    const unsigned ports[2] = {chip.a, chip.b};
     for (std::size_t output = 0; output < 2; ++output) {
         if (config.refClocks[output] && *config.refClocks[output] != ports[output]) {
             differences.push_back(std::string("reference clock ") + (output == 0 ? "A" : "B") +
@@ -157,6 +186,99 @@ bool Configurator::refClockDifferences(const Config& config,
         }
     }
     return true;
+}
+
+void Configurator::verify(const char* when, const Config& config,
+                          const std::vector<unsigned>& ports) const {
+    for (const unsigned port : ports) {
+        const PortReadBack chip = readBack(port);
+        if (!chip.complete) {
+            log_.write(Priority::Warning, std::string(when) + ": " + portName(port) +
+                                              ": cannot read its settings back (a transfer "
+                                              "failed)");
+        }
+        const auto found = differences(config.portConfigs[port], config.inout, chip);
+        if (!found.empty()) {
+            log_.write(Priority::Warning, std::string(when) + ": " + portName(port) +
+                                              " is not as configured: " + joined(found));
+        }
+    }
+    std::vector<std::string> found;
+    if (!refClockDifferences(config, found) || !found.empty()) {
+        log_.write(Priority::Warning,
+                   std::string(when) + ": reference clocks: " +
+                       (found.empty() ? "cannot read register 0x07" : joined(found)));
+    }
+}
+
+unsigned Configurator::audit(const Config& config) const {
+    unsigned repaired = 0;
+    for (unsigned port = 0; port < config.ports; ++port) {
+        const PortConfig& settings = config.portConfigs[port];
+        const PortReadBack chip = readBack(port);
+        const auto found = differences(settings, config.inout, chip);
+        if (!chip.complete) {
+            log_.write(Priority::Warning, "audit: " + portName(port) +
+                                              ": cannot read its settings back (a transfer "
+                                              "failed)");
+        }
+        if (found.empty()) {
+            continue;
+        }
+        log_.write(Priority::Warning, "audit: " + portName(port) + " drifted: " + joined(found) +
+                                          "; applying its configuration again");
+        apply(port, settings, expand(everything(), settings));
+        const auto left = differences(settings, config.inout, readBack(port));
+        if (left.empty()) {
+            ++repaired;
+            log_.write(Priority::Notice, "audit: " + portName(port) + " repaired");
+        } else {
+            log_.write(Priority::Error,
+                       "audit: " + portName(port) + " still not as configured: " + joined(left));
+        }
+    }
+    std::vector<std::string> found;
+    if (refClockDifferences(config, found) && !found.empty()) {
+        log_.write(Priority::Warning,
+                   "audit: " + joined(found) + "; applying the reference clocks again");
+        applyRefClocks(config);
+    }
+    return repaired;
+}
+
+std::vector<unsigned> Configurator::reload(const Config& running, const Config& next) const {
+    const bool inoutChanged = next.inout != running.inout;
+    if (inoutChanged) {
+        liuDrv_setInOutType(next.inout);
+    }
+    std::vector<unsigned> changed;
+    for (unsigned port = 0; port < next.ports; ++port) {
+        const PortConfig& before = running.portConfigs[port];
+        const PortConfig& after = next.portConfigs[port];
+        SettingMask mask;
+        for (std::size_t i = 0; i < kSettingCount; ++i) {
+            mask[i] =
+                before.value(static_cast<SettingId>(i)) != after.value(static_cast<SettingId>(i));
+        }
+        mask[bit(SettingId::LineType)] = mask[bit(SettingId::LineType)] || inoutChanged;
+        if (mask.none()) {
+            continue;
+        }
+        const SettingMask expanded = expand(mask, after);
+        if (expanded[bit(SettingId::LineCode)] && !mask[bit(SettingId::LineCode)]) {
+            log_.write(Priority::Info,
+                       portName(port) + ": line code " +
+                           std::to_string(after.value(SettingId::LineCode)) +
+                           " applied again after its line type (a line type configuration "
+                           "clears it)");
+        }
+        apply(port, after, expanded);
+        changed.push_back(port);
+    }
+    if (next.refClocks != running.refClocks) {
+        applyRefClocks(next);
+    }
+    return changed;
 }
 
 } // namespace liud

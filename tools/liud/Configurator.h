@@ -21,6 +21,9 @@
 
 namespace liud {
 
+using liutool::Log;
+using liutool::Priority;
+
 // A port's settings as the chip holds them.
 struct PortReadBack {
     bool complete = false;                    // no transfer failed
@@ -45,6 +48,9 @@ class Configurator {
     int apply(unsigned port, const PortConfig& config, SettingMask mask) const;
     // Reference clock outputs; 0 or the first failed step's result.
     int applyRefClocks(const Config& config) const;
+    // Every port's settings as the file gives them, then the reference
+    // clocks (start-up: the library gave every port its defaults).
+    void applyAll(const Config& config) const;
 
     // Reads a port's settings back: three registers and the library's get
     // operations (11 transfers).
@@ -56,6 +62,17 @@ class Configurator {
     // Reference clock outputs that differ from the configuration; false
     // when register 0x07 could not be read.
     static bool refClockDifferences(const Config& config, std::vector<std::string>& differences);
+
+    // Reads ports back and logs what differs from config ("start-up: port
+    // 2 is not as configured: ..."), and the reference clocks.
+    void verify(const char* when, const Config& config, const std::vector<unsigned>& ports) const;
+    // Reads every port back; applies the whole configuration of a port that
+    // differs again and reads it back once more, and the reference clocks.
+    // Logs each step; the number of ports repaired.
+    unsigned audit(const Config& config) const;
+    // Applies what changes from running to next (a reload), port by port,
+    // with the order above; the ports changed.
+    std::vector<unsigned> reload(const Config& running, const Config& next) const;
 
   private:
     const Log& log_;

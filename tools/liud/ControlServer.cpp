@@ -151,7 +151,7 @@ void ControlServer::accept() {
         clients_.push_back(std::move(client));
         if (clients_.size() > kMaxClients) {
             Client& refused = clients_.back();
-            send(refused, liucmd::jsonLine(liucmd::errorResult(
+            send(refused, liucmd::jsonLine(liuproto::failedAnswer(
                               "", "too many clients: " + std::to_string(kMaxClients) + " at most",
                               liucmd::kExitFailure)));
             refused.closing = true;
@@ -175,7 +175,7 @@ void ControlServer::receive(Client& client) {
     const std::size_t newline = client.input.find('\n');
     if ((newline == std::string::npos ? client.input.size() : newline) > kMaxLine) {
         client.input.clear();
-        send(client, liucmd::jsonLine(liucmd::errorResult(
+        send(client, liucmd::jsonLine(liuproto::failedAnswer(
                          "", "request longer than " + std::to_string(kMaxLine) + " bytes",
                          liucmd::kExitUsage)));
         client.closing = true;

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "Daemon.h"
 
+#include "ChipDevice.h"
+#include "Metrics.h"
 #include "Notify.h"
+#include "TraceTap.h"
 
 #include "LiuDrv.h"
 
@@ -9,7 +12,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -17,40 +19,19 @@ namespace liud {
 
 namespace {
 
-using liucmd::Json;
 using namespace std::chrono_literals;
 
 constexpr auto kMetricsRefresh = 10s;
-constexpr const char* kDevice = "/dev/spidev0.0";
-
-std::string portName(unsigned port) {
-    return "port " + std::to_string(port);
-}
-
-std::string joined(const std::vector<std::string>& parts) {
-    std::string text;
-    for (const auto& part : parts) {
-        text += (text.empty() ? "" : "; ") + part;
-    }
-    return text;
-}
-
-SettingMask explicitSettings(const PortConfig& port) {
-    SettingMask mask;
-    for (std::size_t i = 0; i < kSettingCount; ++i) {
-        mask[i] = port.explicitly[i].has_value();
-    }
-    return mask;
-}
 
 } // namespace
 
 Daemon::Daemon(Config config, Options options, const Log& log)
-    : config_(std::move(config)), options_(std::move(options)), log_(log), configurator_(log) {
+    : options_(std::move(options)), log_(log), configurator_(log),
+      session_(running_, configurator_, monitor_, log) {
+    running_.config = std::move(config);
     if (!options_.socketPath.empty()) {
-        config_.socketPath = options_.socketPath;
+        running_.config.socketPath = options_.socketPath;
     }
-    snapshot_.table = liucmd::initialAlarmTable();
 }
 
 Daemon::~Daemon() {
@@ -62,6 +43,7 @@ Daemon::~Daemon() {
 // ---- Start-up and the loop ----------------------------------------------------
 
 int Daemon::run() {
+    const Config& config = running_.config;
     sigset_t handled;
     sigemptyset(&handled);
     for (const int signal : {SIGHUP, SIGTERM, SIGINT}) {
@@ -75,36 +57,38 @@ int Daemon::run() {
         return 1;
     }
     try {
-        server_ = std::make_unique<ControlServer>(config_.socketPath, config_.socketMode,
-                                                  config_.socketGroup);
+        server_ = std::make_unique<ControlServer>(config.socketPath, config.socketMode,
+                                                  config.socketGroup);
     } catch (const std::exception& error) {
         log_.write(Priority::Error, error.what());
         return 1;
     }
+    session_.attach(server_.get());
     if (!bringUp()) {
         return 1;
     }
     const auto now = Clock::now();
     pollAlarms();
-    nextPoll_ = now + config_.pollInterval;
-    nextAudit_ = now + config_.auditInterval;
+    nextPoll_ = now + config.pollInterval;
+    nextAudit_ = now + config.auditInterval;
     watchdogInterval_ = notify::watchdogInterval();
     nextWatchdog_ = now;
     writeMetrics(true);
     notify::ready(readyStatus());
-    log_.write(Priority::Info,
-               "ready: " + readyStatus() + ", control socket " + config_.socketPath);
+    log_.write(Priority::Info, "ready: " + readyStatus() + ", control socket " + config.socketPath);
 
     while (!stopping_ && turn()) {
     }
     notify::stopping();
     log_.write(Priority::Info, "stopping: the chip stays as configured");
     writeMetrics(false);
+    session_.attach(nullptr);
     server_.reset();
     return stopping_ ? 0 : 1;
 }
 
 bool Daemon::turn() {
+    const Config& config = running_.config;
     pollSet_.clear();
     pollSet_.push_back({signals_, POLLIN, 0});
     server_->addTo(pollSet_);
@@ -131,19 +115,15 @@ bool Daemon::turn() {
     const auto now = Clock::now();
     if (now >= nextPoll_) {
         pollAlarms();
-        nextPoll_ += config_.pollInterval;
+        nextPoll_ += config.pollInterval;
         if (nextPoll_ <= now) {
-            nextPoll_ = now + config_.pollInterval; // fell behind: no burst of polls
+            nextPoll_ = now + config.pollInterval; // fell behind: no burst of polls
         }
     }
-    for (auto& client : server_->clients()) {
-        if (client.watching && client.watchUntil && *client.watchUntil <= now) {
-            endWatch(client, false);
-        }
-    }
-    if (config_.auditInterval.count() > 0 && now >= nextAudit_) {
+    session_.endWatches(now);
+    if (config.auditInterval.count() > 0 && now >= nextAudit_) {
         audit();
-        nextAudit_ = Clock::now() + config_.auditInterval;
+        nextAudit_ = Clock::now() + config.auditInterval;
     }
     if (now >= nextMetrics_) {
         writeMetrics(true);
@@ -157,63 +137,25 @@ bool Daemon::turn() {
 }
 
 bool Daemon::bringUp() {
-    const int result = liuDrv_init(config_.inout, static_cast<std::uint8_t>(config_.ports));
+    const Config& config = running_.config;
+    const int result = liuDrv_init(config.inout, static_cast<std::uint8_t>(config.ports));
     if (result != 0) {
-        std::string why;
-        if (liuDrv_inited == 0) {
-            const int fd = open(kDevice, O_RDWR | O_CLOEXEC);
-            why = fd >= 0 ? ""
-                          : std::string(": cannot open ") + kDevice + ": " + std::strerror(errno);
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
+        const std::string problem = liuDrv_inited == 0 ? liucmd::deviceProblem() : "";
         log_.write(Priority::Error,
-                   "cannot bring the LIU up: liuDrv_init(" + std::to_string(config_.inout) + ", " +
-                       std::to_string(config_.ports) + ") result " + std::to_string(result) + why);
+                   "cannot bring the LIU up: liuDrv_init(" + std::to_string(config.inout) + ", " +
+                       std::to_string(config.ports) + ") result " + std::to_string(result) +
+                       (problem.empty() ? "" : ": " + problem));
         return false;
     }
-    snapshot_.ports = liucmd::polledPorts();
-    started_ = liucmd::utcNow();
-    applyAll();
-    std::vector<unsigned> all(config_.ports);
-    for (unsigned port = 0; port < config_.ports; ++port) {
+    monitor_.start();
+    running_.started = liucmd::utcNow();
+    configurator_.applyAll(config);
+    std::vector<unsigned> all(config.ports);
+    for (unsigned port = 0; port < config.ports; ++port) {
         all[port] = port;
     }
-    verify("start-up", all);
+    configurator_.verify("start-up", config, all);
     return true;
-}
-
-void Daemon::applyAll() {
-    for (unsigned port = 0; port < config_.ports; ++port) {
-        const PortConfig& settings = config_.portConfigs[port];
-        configurator_.apply(port, settings,
-                            Configurator::expand(explicitSettings(settings), settings));
-    }
-    configurator_.applyRefClocks(config_);
-}
-
-void Daemon::verify(const char* when, const std::vector<unsigned>& ports) {
-    for (const unsigned port : ports) {
-        const PortReadBack chip = Configurator::readBack(port);
-        if (!chip.complete) {
-            log_.write(Priority::Warning, std::string(when) + ": " + portName(port) +
-                                              ": cannot read its settings back (a transfer "
-                                              "failed)");
-        }
-        const auto differences =
-            Configurator::differences(config_.portConfigs[port], config_.inout, chip);
-        if (!differences.empty()) {
-            log_.write(Priority::Warning, std::string(when) + ": " + portName(port) +
-                                              " is not as configured: " + joined(differences));
-        }
-    }
-    std::vector<std::string> differences;
-    if (!Configurator::refClockDifferences(config_, differences) || !differences.empty()) {
-        log_.write(Priority::Warning,
-                   std::string(when) + ": reference clocks: " +
-                       (differences.empty() ? "cannot read register 0x07" : joined(differences)));
-    }
 }
 
 Daemon::Clock::duration Daemon::untilNextWork(Clock::time_point now) const {
@@ -223,83 +165,56 @@ Daemon::Clock::duration Daemon::untilNextWork(Clock::time_point now) const {
         }
     }
     Clock::time_point next = std::min(nextPoll_, nextMetrics_);
-    if (config_.auditInterval.count() > 0) {
+    if (running_.config.auditInterval.count() > 0) {
         next = std::min(next, nextAudit_);
     }
     if (watchdogInterval_.count() > 0) {
         next = std::min(next, nextWatchdog_);
     }
-    for (const auto& client : server_->clients()) {
-        if (client.watching && client.watchUntil) {
-            next = std::min(next, *client.watchUntil);
-        }
+    if (const auto watchEnd = session_.nextWatchEnd()) {
+        next = std::min(next, *watchEnd);
     }
     return next - now;
 }
 
 std::string Daemon::readyStatus() const {
-    return std::to_string(config_.ports) + " ports configured, alarms polled every " +
-           std::to_string(config_.pollInterval.count()) + " ms";
+    return std::to_string(running_.config.ports) + " ports configured, alarms polled every " +
+           std::to_string(running_.config.pollInterval.count()) + " ms";
 }
 
 // ---- Alarms -----------------------------------------------------------------
 
 void Daemon::pollAlarms() {
-    std::int32_t buffer[LIUDRV_ALARM_PORTS][LIUDRV_ALARM_ENTRIES];
-    const auto start = Clock::now();
-    liuDrv_alarmHandler(buffer);
-    lastPollDuration_ = Clock::now() - start;
-    lastPollTime_ = std::chrono::system_clock::now();
-    ++polls_;
-    if (std::memcmp(buffer, snapshot_.table.data(), sizeof buffer) != 0) {
-        liucmd::AlarmTable now;
-        std::memcpy(now.data(), buffer, sizeof buffer);
-        const std::string time = liucmd::utcTimestamp(lastPollTime_);
-        liucmd::forEachAlarmChange(
-            snapshot_.table, now, snapshot_.ports,
-            [&](unsigned port, int id, bool active) { onAlarmChange(port, id, active, time); });
-        snapshot_.table = now;
+    for (const liuproto::AlarmEvent& event : monitor_.poll()) {
+        log_.write(event.active ? Priority::Warning : Priority::Notice,
+                   "port " + std::to_string(event.port) + ": " +
+                       liuproto::indicationName(event.indication) + " " +
+                       liuproto::changeName(event.active) + " (" + event.time + ")");
+        metricsDirty_ = true;
+        session_.publish(event);
     }
     if (metricsDirty_) {
         writeMetrics(true);
     }
 }
 
-void Daemon::onAlarmChange(unsigned port, int eventId, bool active, const std::string& time) {
-    log_.write(active ? Priority::Warning : Priority::Notice,
-               portName(port) + ": " + liucmd::indicationName(eventId) + " " +
-                   liucmd::changeName(active) + " (" + time + ")");
-    ++changeCounts_[port][static_cast<std::size_t>(eventId)];
-    lastChange_[port] = time;
-    metricsDirty_ = true;
-    const std::string event = liucmd::jsonLine(liucmd::alarmEvent(port, eventId, active, time));
-    if (server_ == nullptr) {
-        return;
-    }
-    for (auto& client : server_->clients()) {
-        if (client.watching) {
-            send(client, event);
-            client.watchSummary.add(port, eventId, active, time);
-        }
-    }
-}
-
 void Daemon::writeMetrics(bool up) {
     metricsDirty_ = false;
     nextMetrics_ = Clock::now() + kMetricsRefresh;
-    if (config_.metricsPath.empty()) {
+    if (running_.config.metricsPath.empty()) {
         return;
     }
+    const liucmd::AlarmSnapshot& snapshot = monitor_.snapshot();
     const MetricsState state{up,
-                             snapshot_.ports,
-                             &snapshot_.table,
-                             &changeCounts_,
-                             polls_,
+                             snapshot.ports,
+                             &snapshot.table,
+                             &monitor_.changeCounts(),
+                             monitor_.polls(),
                              failedTransfers(),
-                             driftsRepaired_,
-                             std::chrono::duration<double>(lastPollDuration_).count()};
+                             running_.driftsRepaired,
+                             monitor_.lastPollSeconds()};
     std::string error;
-    if (!liud::writeMetrics(config_.metricsPath, state, error)) {
+    if (!liud::writeMetrics(running_.config.metricsPath, state, error)) {
         if (error != metricsError_) {
             log_.write(Priority::Warning, "cannot write the metrics file: " + error);
         }
@@ -312,116 +227,58 @@ void Daemon::writeMetrics(bool up) {
 // ---- Audit and reload ---------------------------------------------------------
 
 void Daemon::audit() {
-    for (unsigned port = 0; port < config_.ports; ++port) {
-        const PortConfig& settings = config_.portConfigs[port];
-        const PortReadBack chip = Configurator::readBack(port);
-        const auto differences = Configurator::differences(settings, config_.inout, chip);
-        if (!chip.complete) {
-            log_.write(Priority::Warning, "audit: " + portName(port) +
-                                              ": cannot read its settings back (a transfer "
-                                              "failed)");
-        }
-        if (differences.empty()) {
-            continue;
-        }
-        log_.write(Priority::Warning, "audit: " + portName(port) +
-                                          " drifted: " + joined(differences) +
-                                          "; applying its configuration again");
-        configurator_.apply(port, settings,
-                            Configurator::expand(Configurator::everything(), settings));
-        const auto left =
-            Configurator::differences(settings, config_.inout, Configurator::readBack(port));
-        if (left.empty()) {
-            ++driftsRepaired_;
-            metricsDirty_ = true;
-            log_.write(Priority::Notice, "audit: " + portName(port) + " repaired");
-        } else {
-            log_.write(Priority::Error,
-                       "audit: " + portName(port) + " still not as configured: " + joined(left));
-        }
+    const unsigned repaired = configurator_.audit(running_.config);
+    if (repaired > 0) {
+        running_.driftsRepaired += repaired;
+        metricsDirty_ = true;
     }
-    std::vector<std::string> differences;
-    if (Configurator::refClockDifferences(config_, differences) && !differences.empty()) {
-        log_.write(Priority::Warning,
-                   "audit: " + joined(differences) + "; applying the reference clocks again");
-        configurator_.applyRefClocks(config_);
-    }
-    lastAudit_ = liucmd::utcNow();
+    running_.lastAudit = liucmd::utcNow();
 }
 
 void Daemon::reload() {
     notify::reloading();
-    log_.write(Priority::Info, "reloading " + config_.path);
+    log_.write(Priority::Info, "reloading " + running_.config.path);
     std::vector<ConfigError> refusals;
     Config next;
     try {
-        next = loadConfig(config_.path);
+        next = loadConfig(running_.config.path);
         if (!options_.socketPath.empty()) {
             next.socketPath = options_.socketPath;
         }
-        refusals = reloadRefusals(config_, next);
+        refusals = reloadRefusals(running_.config, next);
     } catch (const BadConfig& bad) {
         refusals = bad.errors();
     }
     if (!refusals.empty()) {
         for (const auto& refusal : refusals) {
-            log_.write(Priority::Error, "reload refused: " + located(config_.path, refusal));
+            log_.write(Priority::Error,
+                       "reload refused: " + located(running_.config.path, refusal));
         }
         log_.write(Priority::Error, "reload refused: the running configuration stays");
         notify::ready(readyStatus());
         return;
     }
-    const bool inoutChanged = next.inout != config_.inout;
-    if (inoutChanged) {
-        liuDrv_setInOutType(next.inout);
-    }
-    std::vector<unsigned> changed;
-    for (unsigned port = 0; port < next.ports; ++port) {
-        const PortConfig& before = config_.portConfigs[port];
-        const PortConfig& after = next.portConfigs[port];
-        SettingMask mask;
-        for (std::size_t i = 0; i < kSettingCount; ++i) {
-            mask[i] =
-                before.value(static_cast<SettingId>(i)) != after.value(static_cast<SettingId>(i));
-        }
-        mask[static_cast<std::size_t>(SettingId::LineType)] =
-            mask[static_cast<std::size_t>(SettingId::LineType)] || inoutChanged;
-        if (mask.none()) {
-            continue;
-        }
-        const SettingMask expanded = Configurator::expand(mask, after);
-        const auto lineCode = static_cast<std::size_t>(SettingId::LineCode);
-        if (expanded[lineCode] && !mask[lineCode]) {
-            log_.write(Priority::Info,
-                       portName(port) + ": line code " +
-                           std::to_string(after.value(SettingId::LineCode)) +
-                           " applied again after its line type (a line type configuration "
-                           "clears it)");
-        }
-        configurator_.apply(port, after, expanded);
-        changed.push_back(port);
-    }
-    if (next.refClocks != config_.refClocks) {
-        configurator_.applyRefClocks(next);
-    }
+    const std::vector<unsigned> changed = configurator_.reload(running_.config, next);
     std::string error;
-    if ((next.socketMode != config_.socketMode || next.socketGroup != config_.socketGroup) &&
+    if ((next.socketMode != running_.config.socketMode ||
+         next.socketGroup != running_.config.socketGroup) &&
         !server_->setAccess(next.socketMode, next.socketGroup, error)) {
         log_.write(Priority::Error, error);
     }
-    if (next.metricsPath != config_.metricsPath) {
+    if (next.metricsPath != running_.config.metricsPath) {
         writeMetrics(false); // the old file says liud no longer writes it
     }
-    if (next.pollInterval != config_.pollInterval) {
+    if (next.pollInterval != running_.config.pollInterval) {
         nextPoll_ = Clock::now() + next.pollInterval;
     }
-    if (next.auditInterval != config_.auditInterval) {
+    if (next.auditInterval != running_.config.auditInterval) {
         nextAudit_ = Clock::now() + next.auditInterval;
     }
-    config_ = std::move(next);
-    verify("reload", changed);
+    running_.config = std::move(next);
+    configurator_.verify("reload", running_.config, changed);
     writeMetrics(true);
-    log_.write(Priority::Info, "reloaded " + config_.path + ": " + std::to_string(changed.size()) +
+    log_.write(Priority::Info, "reloaded " + running_.config.path + ": " +
+                                   std::to_string(changed.size()) +
                                    (changed.size() == 1 ? " port" : " ports") + " changed");
     notify::ready(readyStatus());
 }
@@ -432,226 +289,8 @@ void Daemon::serveRequests() {
     std::string line;
     for (auto& client : server_->clients()) {
         if (ControlServer::takeLine(client, line)) {
-            request(client, line); // one request per client and turn: none waits long
+            session_.request(client, line); // one request per client and turn: none waits long
         }
-    }
-}
-
-void Daemon::request(ControlServer::Client& client, const std::string& line) {
-    if (client.watching) {
-        endWatch(client, true); // any line ends a watch
-        return;
-    }
-    Json result;
-    try {
-        const auto commands = liucmd::splitCommands(line);
-        const liucmd::CommandEntry* entry =
-            commands.size() == 1 ? liucmd::findCommand(commands[0].words[0]) : nullptr;
-        if (commands.size() != 1) {
-            result = liucmd::errorResult(
-                "", commands.empty() ? "empty request" : "one command a line", liucmd::kExitUsage);
-        } else if (entry != nullptr && entry->where == liucmd::Where::ClientOnly) {
-            result = liucmd::errorResult(entry->name,
-                                         std::string(entry->name) +
-                                             ": a command of liuctl itself (liud never waits)",
-                                         liucmd::kExitFailure);
-        } else {
-            current_ = &client;
-            watchRequested_.reset();
-            result = liucmd::runCommand(*this, commands[0].words);
-            current_ = nullptr;
-            if (watchRequested_ && result.value("ok", false)) {
-                client.watching = true;
-                client.watchSeconds = *watchRequested_;
-                client.watchSummary = {};
-                client.watchUntil.reset();
-                if (*watchRequested_ > 0) {
-                    client.watchUntil =
-                        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(*watchRequested_));
-                }
-                return;
-            }
-        }
-    } catch (const liucmd::CommandError& error) {
-        result = liucmd::errorResult("", error.what(), error.status());
-    }
-    send(client, liucmd::jsonLine(result));
-    if (result.value("ok", false) && result.value("command", "") == "quit") {
-        client.closing = true;
-    }
-}
-
-void Daemon::send(ControlServer::Client& client, const std::string& line) {
-    if (server_ != nullptr) {
-        server_->send(client, line);
-    } else {
-        client.output += line + '\n';
-    }
-}
-
-void Daemon::endWatch(ControlServer::Client& client, bool interrupted) {
-    client.watching = false;
-    send(client, liucmd::jsonLine({{"ok", true},
-                                   {"command", "watch"},
-                                   {"seconds", client.watchSeconds},
-                                   {"interrupted", interrupted},
-                                   {"changes", client.watchSummary.changes()}}));
-}
-
-// ---- The commands' chip operations, liud's way ----------------------------------
-
-int Daemon::init(const liucmd::Args& args, int, int) {
-    throw liucmd::Failure(args.command() +
-                          ": refused: liud brought the chip up when it started and owns it; "
-                          "init would reset every port (nothing was done)");
-}
-
-void Daemon::setInOut(const liucmd::Args& args, int) {
-    throw liucmd::Failure(args.command() +
-                          ": refused: liud takes the input/output type from its configuration "
-                          "(inout in " +
-                          config_.path + ")");
-}
-
-Config Daemon::withSetting(const liucmd::Setting& setting, std::uint16_t port, int value) const {
-    Config candidate = config_;
-    PortConfig& target = candidate.portConfigs[port];
-    target.explicitly[static_cast<std::size_t>(setting.id)] = value;
-    target.lines[static_cast<std::size_t>(setting.id)] = 0;
-    // A build-out replaces a line length and the other way round.
-    if (setting.id == SettingId::BuildOut) {
-        target.explicitly[static_cast<std::size_t>(SettingId::LineLength)].reset();
-    } else if (setting.id == SettingId::LineLength) {
-        target.explicitly[static_cast<std::size_t>(SettingId::BuildOut)].reset();
-    }
-    return candidate;
-}
-
-void Daemon::checkConfigure(const liucmd::Args& args, const liucmd::Setting& setting,
-                            const std::vector<std::uint16_t>& ports, int value) {
-    for (const std::uint16_t port : ports) {
-        const auto problems = checkPort(withSetting(setting, port, value), port);
-        if (!problems.empty()) {
-            throw liucmd::Failure(args.command() + " " + setting.name + ": " +
-                                  problems.front().reason +
-                                  " (refused: liud's configuration stays as it was)");
-        }
-    }
-}
-
-int Daemon::configure(const liucmd::Args& args, const liucmd::Setting& setting, std::uint16_t port,
-                      int value) {
-    checkConfigure(args, setting, {port}, value);
-    Config candidate = withSetting(setting, port, value);
-    const PortConfig& target = candidate.portConfigs[port];
-    const auto index = static_cast<std::size_t>(setting.id);
-    SettingMask mask;
-    mask.set(index);
-    const int result = configurator_.apply(port, target, Configurator::expand(mask, target));
-    if (result == 0) {
-        config_ = std::move(candidate);
-        log_.write(Priority::Notice,
-                   portName(port) + ": " + setting.name + " " +
-                       liucmd::lowerCase(liucmd::shownValue(setting, value)) +
-                       " set by a control client (until the configuration is reloaded)");
-    }
-    return result;
-}
-
-int Daemon::setRefClock(const liucmd::Args&, bool outputA, std::uint16_t port) {
-    Config candidate = config_;
-    candidate.refClocks[outputA ? 0 : 1] = port;
-    const int result = outputA ? liuDrv_setRefAClock(port) : liuDrv_setRefBClock(port);
-    if (result == 0) {
-        config_ = std::move(candidate);
-    }
-    return result;
-}
-
-const liucmd::AlarmSnapshot* Daemon::lastPoll() const {
-    return &snapshot_;
-}
-
-const liucmd::AlarmSnapshot& Daemon::poll(const liucmd::Args&) {
-    snapshot_.time = liucmd::utcTimestamp(lastPollTime_);
-    return snapshot_;
-}
-
-void Daemon::watch(const liucmd::Args& args, double seconds, Json&) {
-    if (current_ == nullptr) {
-        throw liucmd::Failure(args.command() + ": only a control client can watch");
-    }
-    watchRequested_ = seconds;
-}
-
-void Daemon::status(const liucmd::Args&, const std::vector<std::uint16_t>& ports, Json& result) {
-    result["daemon"] = {
-        {"version", LIU_VERSION},
-        {"pid", static_cast<long>(getpid())},
-        {"started", started_},
-        {"config", config_.path},
-        {"inout", inoutWord(config_.inout)},
-        {"ports", config_.ports},
-        {"pollIntervalMs", config_.pollInterval.count()},
-        {"auditIntervalS", std::chrono::duration<double>(config_.auditInterval).count()},
-        {"polls", polls_},
-        {"lastPoll", liucmd::utcTimestamp(lastPollTime_)},
-        {"lastAudit", lastAudit_ ? Json(*lastAudit_) : Json()},
-        {"failedTransfers", failedTransfers()},
-        {"driftsRepaired", driftsRepaired_},
-        {"clients", server_ ? server_->count() : 0}};
-    static constexpr std::uint8_t kStatusBits[] = {0,
-                                                   LIUDRV_STATUS_LOS,
-                                                   LIUDRV_STATUS_AIS,
-                                                   LIUDRV_STATUS_DF,
-                                                   LIUDRV_STATUS_TLOS,
-                                                   LIUDRV_STATUS_PRBS,
-                                                   LIUDRV_STATUS_EQ};
-    result["ports"] = Json::array();
-    for (const std::uint16_t port : ports) {
-        const PortConfig& settings = config_.portConfigs[port];
-        Json configured = Json::object();
-        Json chip = Json::object();
-        const PortReadBack readBack = Configurator::readBack(port);
-        const int chipLineType = liucmd::lineTypeOfRegisters(readBack.line, config_.inout);
-        configured["lineType"] = liucmd::lineTypeName(settings.value(SettingId::LineType));
-        chip["complete"] = readBack.complete;
-        chip["lineType"] = chipLineType != 0 ? Json(liucmd::lineTypeName(chipLineType)) : Json();
-        chip["modeRegister"] = readBack.line.modeBit;
-        chip["terminationRegister"] = readBack.line.termination;
-        chip["templateCodeRegister"] = readBack.line.templateCode;
-        for (const auto& entry : liucmd::settings()) {
-            if (entry.id == SettingId::LineType) {
-                continue;
-            }
-            const int value = settings.value(entry.id);
-            const bool onOff = entry.words.size() == 2 && entry.values[0] == 0;
-            const bool optional =
-                entry.id == SettingId::BuildOut || entry.id == SettingId::LineLength;
-            configured[entry.jsonName] = onOff                    ? Json(value != 0)
-                                         : optional && value == 0 ? Json()
-                                                                  : Json(value);
-            if (!optional) {
-                const int have = readBack.values[static_cast<std::size_t>(entry.id)];
-                chip[entry.jsonName] = have < 0 ? Json() : onOff ? Json(have != 0) : Json(have);
-            }
-        }
-        configured["framing"] = settings.framing ? Json(*settings.framing) : Json();
-        configured["circuit"] = settings.circuit;
-        unsigned bits = 0;
-        for (int id = LIUDRV_EVENT_LOS; id <= LIUDRV_EVENT_EQ; ++id) {
-            if (port < snapshot_.ports && snapshot_.table[port][id] == LIUDRV_ALARM_ACTIVE) {
-                bits |= kStatusBits[id];
-            }
-        }
-        result["ports"].push_back(
-            {{"port", port},
-             {"config", std::move(configured)},
-             {"chip", std::move(chip)},
-             {"alarms", liucmd::alarmStates(snapshot_.table, port)},
-             {"alarmBits", bits},
-             {"lastChange", lastChange_[port].empty() ? Json() : Json(lastChange_[port])}});
     }
 }
 

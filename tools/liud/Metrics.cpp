@@ -22,9 +22,9 @@ void sample(std::string& out, const char* name, const std::string& labels, doubl
     out += std::string(name) + labels + " " + number + "\n";
 }
 
-std::string labels(unsigned port, int eventId) {
+std::string labels(unsigned port, liuproto::Indication indication) {
     return "{port=\"" + std::to_string(port) + "\",indication=\"" +
-           liucmd::indicationName(eventId) + "\"}";
+           liuproto::indicationName(indication) + "\"}";
 }
 
 } // namespace
@@ -38,17 +38,18 @@ bool writeMetrics(const std::string& path, const MetricsState& state, std::strin
     family(out, "liud_alarm_active", "gauge",
            "1 while the indication is active on the port at the last poll, else 0.");
     for (unsigned port = 0; port < state.ports; ++port) {
-        for (int id = LIUDRV_EVENT_LOS; id <= LIUDRV_EVENT_EQ; ++id) {
-            sample(out, "liud_alarm_active", labels(port, id),
-                   (*state.alarms)[port][id] == LIUDRV_ALARM_ACTIVE ? 1 : 0);
+        for (const liuproto::Indication indication : liuproto::kIndications) {
+            sample(out, "liud_alarm_active", labels(port, indication),
+                   liucmd::portAlarms(*state.alarms, port).active(indication) ? 1 : 0);
         }
     }
     family(out, "liud_alarm_changes_total", "counter",
            "Changes of the indication on the port (active or cleared) since liud started.");
     for (unsigned port = 0; port < state.ports; ++port) {
-        for (int id = LIUDRV_EVENT_LOS; id <= LIUDRV_EVENT_EQ; ++id) {
-            sample(out, "liud_alarm_changes_total", labels(port, id),
-                   static_cast<double>((*state.changes)[port][id]));
+        for (const liuproto::Indication indication : liuproto::kIndications) {
+            sample(
+                out, "liud_alarm_changes_total", labels(port, indication),
+                static_cast<double>((*state.changes)[port][static_cast<std::size_t>(indication)]));
         }
     }
     family(out, "liud_polls_total", "counter", "Alarm polls of the chip since liud started.");

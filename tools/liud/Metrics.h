@@ -4,16 +4,13 @@
 // FILE, so a scrape never reads half a file.
 #pragma once
 
-#include "Alarms.h"
+#include "AlarmMonitor.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
 
 namespace liud {
-
-using ChangeCounts =
-    std::array<std::array<std::uint64_t, LIUDRV_ALARM_ENTRIES>, LIUDRV_ALARM_PORTS>;
 
 struct MetricsState {
     bool up;

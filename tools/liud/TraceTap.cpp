@@ -4,7 +4,7 @@
 // the error traces of failed transfers ("<op>: SPI read failure!", for reads
 // and writes alike) for the metrics, and hands every call on unchanged to
 // the next definition, libliuTrace's.
-#include "Daemon.h"
+#include "TraceTap.h"
 
 #include "LiuDrv.h"
 #include "LiuTrace.h"

@@ -3,36 +3,42 @@
 #include "CommandLine.h"
 #include "Daemon.h"
 #include "LineSocket.h"
+#include "Protocol.h"
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
 constexpr const char* kProgram = "liud";
 
-void printUsage() {
-    std::printf("Usage: liud [OPTIONS]\n"
-                "Own the 82V5088 E1/T1/JT1 LIU for the life of the board: check the configuration\n"
-                "file, bring the chip up once, apply each port's settings and verify them, poll\n"
-                "the alarms, audit the settings, and serve liuctl's commands on a control socket.\n"
-                "Runs in the foreground (the service manager's way).\n"
-                "\n"
-                "Options:\n"
-                "  -c, --config=FILE  the configuration file (required; see liud.conf(5))\n"
-                "  -s, --socket=PATH  the control socket, instead of the configuration's\n"
-                "                     (default %s)\n"
-                "      --syslog       log to syslog instead of stderr\n"
-                "  -h, --help         print this help and exit\n"
-                "  -V, --version      print the version and exit\n"
-                "\n"
-                "Signals: SIGHUP reloads the configuration and applies what changed (no reset;\n"
-                "a bad file is refused and the running configuration stays); SIGTERM and SIGINT\n"
-                "end liud (the chip stays as configured).\n"
-                "\n"
-                "Exit status: 0 ended by SIGTERM or SIGINT, 1 failure (the chip did not come up,\n"
-                "the socket could not be opened), 2 usage error or bad configuration file (each\n"
-                "mistake as FILE:LINE: reason, before anything reaches the chip).\n",
-                liud::kDefaultSocket);
+std::string usage() {
+    char text[2048];
+    std::snprintf(
+        text, sizeof text,
+        "Usage: liud [OPTIONS]\n"
+        "Own the 82V5088 E1/T1/JT1 LIU for the life of the board: check the configuration\n"
+        "file, bring the chip up once, apply each port's settings and verify them, poll\n"
+        "the alarms, audit the settings, and serve liuctl's commands on a control socket.\n"
+        "Runs in the foreground (the service manager's way).\n"
+        "\n"
+        "Options:\n"
+        "  -c, --config=FILE  the configuration file (required; see liud.conf(5))\n"
+        "  -s, --socket=PATH  the control socket, instead of the configuration's\n"
+        "                     (default %s)\n"
+        "      --syslog       log to syslog instead of stderr\n"
+        "  -h, --help         print this help and exit\n"
+        "  -V, --version      print the version and exit\n"
+        "\n"
+        "Signals: SIGHUP reloads the configuration and applies what changed (no reset;\n"
+        "a bad file is refused and the running configuration stays); SIGTERM and SIGINT\n"
+        "end liud (the chip stays as configured).\n"
+        "\n"
+        "Exit status: 0 ended by SIGTERM or SIGINT, 1 failure (the chip did not come up,\n"
+        "the socket could not be opened), 2 usage error or bad configuration file (each\n"
+        "mistake as FILE:LINE: reason, before anything reaches the chip).\n",
+        liuproto::kDefaultSocket);
+    return text;
 }
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -43,13 +49,13 @@ void printUsage() {
 
 int main(int argc, char** argv) {
     enum { kSyslog = 256 };
-    static const option kOptions[] = {
-        {"config", required_argument, nullptr, 'c'}, {"socket", required_argument, nullptr, 's'},
-        {"syslog", no_argument, nullptr, kSyslog},   {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
+                                      {"socket", required_argument, nullptr, 's'},
+                                      {"syslog", no_argument, nullptr, kSyslog},
+                                      {nullptr, 0, nullptr, 0}};
     liud::Options options;
     bool toSyslog = false;
-    liutool::OptionReader reader(argc, argv, "c:s:hV", kOptions, usageError);
+    liutool::OptionReader reader(argc, argv, kProgram, "c:s:", kOptions, usageError, usage);
     int option = 0;
     while ((option = reader.next()) != -1) {
         switch (option) {
@@ -62,12 +68,6 @@ int main(int argc, char** argv) {
         case kSyslog:
             toSyslog = true;
             break;
-        case 'h':
-            printUsage();
-            return liutool::kExitSuccess;
-        case 'V':
-            liutool::printVersion(kProgram);
-            return liutool::kExitSuccess;
         }
     }
     if (options.configPath.empty()) {
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     }
     // The library's start-up line goes to stdout: a line at a time, like the log.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const liud::Log log(toSyslog);
+    const liutool::Log log("liud", toSyslog);
     liud::Daemon daemon(std::move(config), options, log);
     return daemon.run();
 }

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <syslog.h>
 
-namespace liud {
+namespace liutool {
 
-Log::Log(bool toSyslog) : syslog_(toSyslog) {
+Log::Log(const char* ident, bool toSyslog) : syslog_(toSyslog) {
     if (syslog_) {
-        openlog("liud", LOG_PID, LOG_DAEMON);
+        openlog(ident, LOG_PID, LOG_DAEMON);
     }
 }
 
@@ -27,4 +27,4 @@ void Log::write(Priority priority, const std::string& message) const {
     std::fflush(stderr);
 }
 
-} // namespace liud
+} // namespace liutool
