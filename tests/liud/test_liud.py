@@ -206,7 +206,7 @@ def group_badconfig():
         text, _, reason = text.rpartition("=> ")
         liud = Liud(config_text=text, wait=False)
         assert liud.proc.wait(timeout=20) == 2, (name, liud.stderr())
-        assert liud.stderr() == "".join(f"{liud.config}:{line}\n" for line in reason.splitlines()), (
+        assert liud.stderr() == "".join(f"<3>{liud.config}:{line}\n" for line in reason.splitlines()), (
             name, liud.stderr())
         assert liud.transfers() == [], name
 

@@ -8,8 +8,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace liutool {
 
@@ -32,16 +34,54 @@ std::string locatedLines(const std::string& path, std::vector<LineError>& errors
     return text;
 }
 
+namespace {
+
+// What a file that is not a regular one is, for the refusal.
+const char* kindOf(mode_t mode) {
+    return S_ISDIR(mode)    ? "a directory"
+           : S_ISFIFO(mode) ? "a FIFO"
+           : S_ISCHR(mode)  ? "a character device"
+           : S_ISBLK(mode)  ? "a block device"
+           : S_ISSOCK(mode) ? "a socket"
+                            : "not a regular file";
+}
+
+} // namespace
+
 bool IniFile::read(const std::string& path, const KeyHandler& key, std::string& error) {
-    std::ifstream file(path);
-    if (!file) {
+    // Non-blocking: opening a FIFO without a writer must not wait.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         error = std::string("cannot read the file: ") + std::strerror(errno);
         return false;
     }
-    std::ostringstream content;
-    content << file.rdbuf();
+    struct stat info {};
+    std::string text;
+    if (fstat(fd, &info) != 0) {
+        error = std::string("cannot read the file: ") + std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        error = std::string("not a configuration file: ") + kindOf(info.st_mode);
+    } else if (info.st_size > static_cast<off_t>(kMaxFileSize)) {
+        error = "not a configuration file: larger than " + std::to_string(kMaxFileSize) + " bytes";
+    } else {
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() <= kMaxFileSize) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
+        if (got < 0) {
+            error = std::string("cannot read the file: ") + std::strerror(errno);
+        } else if (text.size() > kMaxFileSize) {
+            error =
+                "not a configuration file: larger than " + std::to_string(kMaxFileSize) + " bytes";
+        }
+    }
+    close(fd);
+    if (!error.empty()) {
+        return false;
+    }
     *this = IniFile();
-    text_ = content.str();
+    text_ = std::move(text);
     key_ = &key;
     // Indented lines are keys of their own, never a continuation of the one before.
     ini_allow_multiline = false;
@@ -58,6 +98,7 @@ std::vector<LineError> IniFile::errors() const {
     for (const int line : longLines_) {
         errors.push_back({line, "line longer than 200 characters"});
     }
+    errors.insert(errors.end(), controlLines_.begin(), controlLines_.end());
     return errors;
 }
 
@@ -74,6 +115,13 @@ char* IniFile::readLine(char* buffer, int size, void* stream) {
     if (line.size() + 2 > static_cast<std::size_t>(size)) {
         file.longLines_.push_back(file.line_);
         line.clear(); // parsed as a blank line; the error says why
+    } else if (std::any_of(line.begin(), line.end(), [](char c) {
+                   const auto byte = static_cast<unsigned char>(c);
+                   return (byte < 0x20 && c != '\t' && c != '\r') || byte == 0x7F;
+               })) {
+        file.controlLines_.push_back(
+            {file.line_, "control character in '" + escaped(trim(line)) + "'"});
+        line.clear();
     }
     const std::string trimmed = trim(line);
     if (trimmed.starts_with('[') && trimmed.find(']') != std::string::npos) {
@@ -87,6 +135,21 @@ int IniFile::handleKey(void* user, const char* section, const char* name, const 
     const auto& file = *static_cast<IniFile*>(user);
     (*file.key_)(section, name, value);
     return 1;
+}
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t') || byte >= 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02x", byte);
+            out += code;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::string trim(const std::string& text) {

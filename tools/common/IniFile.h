@@ -4,6 +4,11 @@
 // header is noted (libinih reports a section only through its keys, so an
 // empty one would go unseen); a line too long for libinih is an error of
 // its own instead of a parse that goes astray.
+//
+// The file is untrusted: only a regular file of at most kMaxFileSize bytes
+// is read (a FIFO, a device or a directory is refused by what it is, and
+// never waited on), and a line with a NUL or another control byte is an
+// error at that line, shown escaped, instead of a line that ends early.
 #pragma once
 
 #include <chrono>
@@ -29,6 +34,8 @@ std::string locatedLines(const std::string& path, std::vector<LineError>& errors
 
 class IniFile {
   public:
+    static constexpr std::size_t kMaxFileSize = 64 * 1024;
+
     // section and name as the file writes them; value trimmed.
     using KeyHandler = std::function<void(const std::string& section, const std::string& name,
                                           const std::string& value)>;
@@ -56,8 +63,12 @@ class IniFile {
     int syntaxLine_ = 0;
     std::vector<std::pair<int, std::string>> sections_;
     std::vector<int> longLines_;
+    std::vector<LineError> controlLines_;
     const KeyHandler* key_ = nullptr;
 };
+
+// text with bytes below 0x20 (but tab), 0x7f and above shown as \xNN.
+std::string escaped(const std::string& text);
 
 // text without the blanks (spaces, tabs, carriage returns) around it.
 std::string trim(const std::string& text);

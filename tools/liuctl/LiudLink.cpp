@@ -14,16 +14,9 @@ constexpr std::chrono::milliseconds kAnswerTimeout(30000);
 
 LiudLink::LiudLink(const std::string& path, const Printer& printer)
     : path_(path), printer_(printer) {
-    std::string reason;
-    if (!socket_.connect(path, reason)) {
-        const int error = errno;
-        throw liucmd::Failure(error == ENAMETOOLONG
-                                  ? "socket path too long: " + path
-                                  : "cannot connect to liud at " + reason +
-                                        (error == ENOENT || error == ECONNREFUSED
-                                             ? " (is liud running? --standalone runs the "
-                                               "library in liuctl)"
-                                             : ""));
+    std::string why;
+    if (!connect(why)) {
+        throw liucmd::Failure(why);
     }
     const Json state = run({"state"});
     const liuproto::Envelope envelope = liuproto::envelopeOf(state);
@@ -35,6 +28,21 @@ LiudLink::LiudLink(const std::string& path, const Printer& printer)
     ports_ = state.value("liuDrv_maxPorts", liucmd::kChipPorts);
 }
 
+bool LiudLink::connect(std::string& why) {
+    std::string reason;
+    if (socket_.connect(path_, reason)) {
+        return true;
+    }
+    const int error = errno;
+    why = error == ENAMETOOLONG ? "socket path too long: " + path_
+                                : "cannot connect to liud at " + reason +
+                                      (error == ENOENT || error == ECONNREFUSED
+                                           ? " (is liud running? --standalone runs the "
+                                             "library in liuctl)"
+                                           : "");
+    return false;
+}
+
 Json LiudLink::run(const std::vector<std::string>& words) {
     const liucmd::CommandEntry* entry = words.empty() ? nullptr : liucmd::findCommand(words[0]);
     if (entry != nullptr && !entry->has(liucmd::kAtChip)) {
@@ -42,6 +50,12 @@ Json LiudLink::run(const std::vector<std::string>& words) {
         return liucmd::runCommand(local, words);
     }
     const std::string name = entry != nullptr ? entry->name : "";
+    // liud closes a connection idle for its client timeout (with a line
+    // saying so): a session that waited longer connects again first.
+    std::string why;
+    if (socket_.isOpen() && !socket_.receive() && !connect(why)) {
+        return liuproto::failedAnswer(name, why, liucmd::kExitFailure);
+    }
     if (!socket_.isOpen() || !socket_.send(liucmd::joinWords(words) + "\n")) {
         return liuproto::failedAnswer(name, "liud at " + path_ + " has gone", liucmd::kExitFailure);
     }

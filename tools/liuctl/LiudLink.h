@@ -26,6 +26,9 @@ class LiudLink : public Runner {
     unsigned portCount() const override { return ports_; }
 
   private:
+    // Connects; false with why set when liud is not there.
+    bool connect(std::string& why);
+
     std::string path_;
     const Printer& printer_;
     liutool::LineSocket socket_;

@@ -55,6 +55,12 @@ unsigned LocalChip::portCount() const {
 }
 
 int LocalChip::init(const liucmd::Args&, int inoutType, int ports) {
+    std::string owner;
+    if (!lock_.take(owner)) {
+        throw liucmd::Failure("init: refused: " + owner +
+                              ", which init would reset (nothing was done; liuctl without "
+                              "--standalone attaches to liud)");
+    }
     std::fprintf(stderr,
                  "%s: init resets the LIU and powers every port down (on a board in "
                  "service, liud owns the chip: liuctl attaches to it)\n",

@@ -4,6 +4,7 @@
 // table of the last poll.
 #pragma once
 
+#include "ChipDevice.h"
 #include "Runner.h"
 
 #include <optional>
@@ -38,6 +39,7 @@ class LocalChip : public liucmd::Context, public Runner {
   private:
     const Printer& printer_;
     std::optional<liucmd::AlarmSnapshot> lastPoll_;
+    liucmd::ChipLock lock_; // taken by init, held until liuctl ends
 };
 
 } // namespace liuctl

@@ -1,20 +1,26 @@
 // SPDX-License-Identifier: MIT
 #include "AlarmMonitor.h"
 
+#include "TraceTap.h"
+
+#include <algorithm>
 #include <cstring>
 
 namespace liud {
 
 AlarmMonitor::AlarmMonitor() {
     snapshot_.table = liucmd::initialAlarmTable();
+    known_.fill(true);
 }
 
 void AlarmMonitor::start() {
     snapshot_.ports = liucmd::polledPorts();
 }
 
-std::vector<liuproto::AlarmEvent> AlarmMonitor::poll() {
+AlarmMonitor::Poll AlarmMonitor::poll() {
+    Poll result;
     std::int32_t buffer[LIUDRV_ALARM_PORTS][LIUDRV_ALARM_ENTRIES];
+    const std::uint64_t failedBefore = failedTransfers();
     const auto start = std::chrono::steady_clock::now();
     liuDrv_alarmHandler(buffer);
     lastPollSeconds_ =
@@ -22,20 +28,37 @@ std::vector<liuproto::AlarmEvent> AlarmMonitor::poll() {
     lastPollTime_ = std::chrono::system_clock::now();
     ++polls_;
     snapshot_.time = liucmd::utcTimestamp(lastPollTime_);
-    std::vector<liuproto::AlarmEvent> changes;
-    if (std::memcmp(buffer, snapshot_.table.data(), sizeof buffer) == 0) {
-        return changes;
+    result.transfers = snapshot_.ports * liuproto::kIndicationCount;
+    result.failed = failedTransfers() - failedBefore;
+    if (result.failed > 0) {
+        std::fill(known_.begin(), known_.begin() + snapshot_.ports, false);
+        return result;
     }
-    liucmd::AlarmTable now;
-    std::memcpy(now.data(), buffer, sizeof buffer);
-    liucmd::forEachAlarmChange(snapshot_.table, now, snapshot_.ports,
-                               [&](unsigned port, liucmd::Indication indication, bool active) {
-                                   changes.push_back({port, indication, active, snapshot_.time});
-                                   ++changeCounts_[port][static_cast<std::size_t>(indication)];
-                                   lastChange_[port] = snapshot_.time;
-                               });
+    std::fill(known_.begin(), known_.end(), true);
+    // The library's table as the clean polls alone would have made it:
+    // active when present, inactive once clear after active.
+    liucmd::AlarmTable now = snapshot_.table;
+    for (unsigned port = 0; port < snapshot_.ports; ++port) {
+        for (const liucmd::Indication indication : liuproto::kIndications) {
+            const auto id = static_cast<std::size_t>(indication);
+            const bool present = buffer[port][id] == LIUDRV_ALARM_ACTIVE;
+            std::int32_t& state = now[port][id];
+            if (present) {
+                state = LIUDRV_ALARM_ACTIVE;
+            } else if (state == LIUDRV_ALARM_ACTIVE) {
+                state = LIUDRV_ALARM_INACTIVE;
+            }
+        }
+    }
+    liucmd::forEachAlarmChange(
+        snapshot_.table, now, snapshot_.ports,
+        [&](unsigned port, liucmd::Indication indication, bool active) {
+            result.changes.push_back({port, indication, active, snapshot_.time});
+            ++changeCounts_[port][static_cast<std::size_t>(indication)];
+            lastChange_[port] = snapshot_.time;
+        });
     snapshot_.table = now;
-    return changes;
+    return result;
 }
 
 std::optional<std::string> AlarmMonitor::lastChange(unsigned port) const {

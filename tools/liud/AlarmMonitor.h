@@ -1,8 +1,15 @@
 // SPDX-License-Identifier: MIT
 // AlarmMonitor: liud's view of the line alarms.  It runs the library's
-// alarm poll, keeps the alarm state table it fills, and hands on what
-// changed between two polls, as the protocol's alarm events; it counts the
-// polls and each port's changes for the status and the metrics.
+// alarm poll and publishes, from the table the library fills, only what a
+// poll without a failed transfer saw: the library takes a failed read of
+// the alarm status register as an indication present, and liud does not
+// report what it did not see.  A poll in which a transfer failed changes no
+// published alarm and marks its ports unknown (the poll cannot tell which
+// port's read failed) until the next clean poll.  The published table has
+// the library's states (initial, active, inactive) and changes as the
+// library's would have on the clean polls alone; each change is handed on
+// as the protocol's alarm event.  It counts the polls and each port's
+// changes for the status and the metrics.
 #pragma once
 
 #include "Alarms.h"
@@ -21,15 +28,25 @@ using ChangeCounts =
 
 class AlarmMonitor {
   public:
+    // What one poll did.
+    struct Poll {
+        std::vector<liuproto::AlarmEvent> changes; // published, port by port
+        unsigned transfers = 0;                    // the poll's frames
+        std::uint64_t failed = 0;                  // of them failed
+    };
+
     AlarmMonitor();
 
     // After start-up: the ports the library polls from now on.
     void start();
-    // One poll of the chip; the changes since the last one, port by port.
-    std::vector<liuproto::AlarmEvent> poll();
+    // One poll of the chip.
+    Poll poll();
 
-    // The table of the last poll, with its time.
+    // The published table, with the time of the last poll and which ports
+    // it knows.
     const liucmd::AlarmSnapshot& snapshot() const { return snapshot_; }
+    bool known(unsigned port) const { return port < known_.size() && known_[port]; }
+    const std::array<bool, LIUDRV_ALARM_PORTS>& known() const { return known_; }
     std::uint64_t polls() const { return polls_; }
     std::chrono::system_clock::time_point lastPollTime() const { return lastPollTime_; }
     double lastPollSeconds() const { return lastPollSeconds_; }
@@ -39,6 +56,7 @@ class AlarmMonitor {
 
   private:
     liucmd::AlarmSnapshot snapshot_;
+    std::array<bool, LIUDRV_ALARM_PORTS> known_{};
     std::uint64_t polls_ = 0;
     std::chrono::system_clock::time_point lastPollTime_{};
     double lastPollSeconds_ = 0;

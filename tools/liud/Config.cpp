@@ -25,8 +25,9 @@ using liutool::trim;
 const std::vector<std::string_view> kE1Framings = {"none", "crc4", "mf", "crc4-mf", "plain"};
 const std::vector<std::string_view> kT1Framings = {"esf", "d4", "none"};
 const std::vector<std::string_view> kGlobalKeys = {
-    "inout",    "ports",  "poll_interval", "audit_interval", "refclk_a",
-    "refclk_b", "socket", "socket_mode",   "socket_group",   "metrics"};
+    "inout",      "ports",          "poll_interval", "audit_interval", "refclk_a",
+    "refclk_b",   "socket",         "socket_mode",   "socket_group",   "control_group",
+    "raw_writes", "client_timeout", "metrics"};
 
 // A section header: [global], [port N] or [port N-M].
 struct Section {
@@ -202,15 +203,36 @@ class Parser {
                 return;
             }
             config_.socketMode = static_cast<mode_t>(mode);
-        } else if (key == "socket_group") {
-            const group* entry = getgrnam(value.c_str());
-            if (entry == nullptr && liucmd::parseNumber(value, 0, 0x7FFFFFFF, number)) {
-                config_.socketGroup = static_cast<gid_t>(number);
-            } else if (entry == nullptr) {
-                error(line, "unknown group '" + value + "' for socket_group");
+        } else if (key == "socket_group" || key == "control_group") {
+            std::optional<gid_t> gid;
+            if (const group* entry = getgrnam(value.c_str()); entry != nullptr) {
+                gid = entry->gr_gid;
+            } else if (liucmd::parseNumber(value, 0, 0x7FFFFFFF, number)) {
+                gid = static_cast<gid_t>(number);
             } else {
-                config_.socketGroup = entry->gr_gid;
+                error(line, "unknown group '" + value + "' for " + key);
+                return;
             }
+            if (key == "socket_group") {
+                config_.socketGroup = gid;
+            } else {
+                config_.controlGroup = gid;
+                config_.controlGroupName = value;
+            }
+        } else if (key == "raw_writes") {
+            const std::size_t which = liucmd::findChoice(value, {"off", "on"});
+            if (which == 2) {
+                bad(line, key, value, "off or on");
+                return;
+            }
+            config_.rawWrites = which == 1;
+        } else if (key == "client_timeout") {
+            std::chrono::milliseconds timeout{};
+            if (!parseDuration(value, timeout) || timeout < std::chrono::milliseconds(100)) {
+                bad(line, key, value, "100ms or more, e.g. 60s");
+                return;
+            }
+            config_.clientTimeout = timeout;
         } else if (key == "metrics") {
             const std::string directory = value.substr(0, value.rfind('/') + 1);
             struct stat info {};

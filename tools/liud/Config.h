@@ -70,6 +70,15 @@ struct Config {
     std::string socketPath = liuproto::kDefaultSocket;
     mode_t socketMode = 0660;
     std::optional<gid_t> socketGroup;
+    // Who may change the chip through the socket besides root: the members
+    // of this group (all others who can connect may only read).
+    std::optional<gid_t> controlGroup;
+    std::string controlGroupName;
+    // Raw register writes through the socket (never the software reset).
+    bool rawWrites = false;
+    // A client that sends nothing for this long (and does not watch) is
+    // closed.
+    std::chrono::milliseconds clientTimeout{60000};
     std::string metricsPath; // empty: no metrics file
     std::vector<PortConfig> portConfigs;
 

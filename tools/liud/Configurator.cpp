@@ -5,6 +5,8 @@
 
 #include "LiuDrv.h"
 
+#include <cstdio>
+
 namespace liud {
 
 namespace {
@@ -41,6 +43,15 @@ std::string joined(const std::vector<std::string>& parts) {
     return text;
 }
 
+// "port 3" or "ports 2, 5"
+std::string portList(const std::vector<unsigned>& ports) {
+    std::string text = ports.size() == 1 ? "port " : "ports ";
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        text += (i > 0 ? ", " : "") + std::to_string(ports[i]);
+    }
+    return text;
+}
+
 SettingMask explicitSettings(const PortConfig& port) {
     SettingMask mask;
     for (std::size_t i = 0; i < kSettingCount; ++i) {
@@ -68,6 +79,48 @@ SettingMask Configurator::expand(SettingMask mask, const PortConfig& port) {
 
 SettingMask Configurator::everything() {
     return SettingMask().set();
+}
+
+std::vector<std::string> Configurator::plan(const Config& config) {
+    char audit[64] = "no audit";
+    if (config.auditInterval.count() > 0) {
+        std::snprintf(audit, sizeof audit, "an audit every %g s",
+                      std::chrono::duration<double>(config.auditInterval).count());
+    }
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "%s: good: %s interface, %u ports, alarms polled every %lld ms, %s; control "
+                  "socket %s",
+                  config.path.c_str(), liucmd::inoutName(config.inout).c_str(), config.ports,
+                  static_cast<long long>(config.pollInterval.count()), audit,
+                  config.socketPath.c_str());
+    std::vector<std::string> lines = {line};
+    for (unsigned port = 0; port < config.ports; ++port) {
+        const PortConfig& settings = config.portConfigs[port];
+        const SettingMask mask = expand(explicitSettings(settings), settings);
+        std::string text;
+        for (const SettingId id : kApplyOrder) {
+            if (mask[bit(id)] &&
+                ((id != SettingId::BuildOut && id != SettingId::LineLength) || settings.has(id))) {
+                text += (text.empty() ? "" : ", ") + std::string(liucmd::setting(id).name) + " " +
+                        liucmd::lowerCase(shown(id, settings.value(id)));
+            }
+        }
+        if (settings.framing) {
+            text += "; framing " + *settings.framing;
+        }
+        if (!settings.circuit.empty()) {
+            text += "; circuit \"" + settings.circuit + "\"";
+        }
+        lines.push_back(portName(port) + ": " + (text.empty() ? "start-up defaults" : text));
+    }
+    for (std::size_t output = 0; output < 2; ++output) {
+        if (config.refClocks[output]) {
+            lines.push_back(std::string("reference clock ") + (output == 0 ? "A" : "B") +
+                            ": port " + std::to_string(*config.refClocks[output]));
+        }
+    }
+    return lines;
 }
 
 int Configurator::apply(unsigned port, const PortConfig& config, SettingMask mask) const {
@@ -213,15 +266,15 @@ void Configurator::verify(const char* when, const Config& config,
 
 unsigned Configurator::audit(const Config& config) const {
     unsigned repaired = 0;
+    std::vector<unsigned> unreadable;
     for (unsigned port = 0; port < config.ports; ++port) {
         const PortConfig& settings = config.portConfigs[port];
         const PortReadBack chip = readBack(port);
-        const auto found = differences(settings, config.inout, chip);
         if (!chip.complete) {
-            log_.write(Priority::Warning, "audit: " + portName(port) +
-                                              ": cannot read its settings back (a transfer "
-                                              "failed)");
+            unreadable.push_back(port); // what was not read is not known to differ
+            continue;
         }
+        const auto found = differences(settings, config.inout, chip);
         if (found.empty()) {
             continue;
         }
@@ -236,6 +289,11 @@ unsigned Configurator::audit(const Config& config) const {
             log_.write(Priority::Error,
                        "audit: " + portName(port) + " still not as configured: " + joined(left));
         }
+    }
+    if (!unreadable.empty()) {
+        log_.write(Priority::Warning, "audit: " + portList(unreadable) +
+                                          ": cannot read the settings back (a transfer failed): "
+                                          "left as they are");
     }
     std::vector<std::string> found;
     if (refClockDifferences(config, found) && !found.empty()) {
@@ -252,6 +310,7 @@ std::vector<unsigned> Configurator::reload(const Config& running, const Config& 
         liuDrv_setInOutType(next.inout);
     }
     std::vector<unsigned> changed;
+    std::vector<unsigned> unreadable;
     for (unsigned port = 0; port < next.ports; ++port) {
         const PortConfig& before = running.portConfigs[port];
         const PortConfig& after = next.portConfigs[port];
@@ -264,6 +323,10 @@ std::vector<unsigned> Configurator::reload(const Config& running, const Config& 
         if (mask.none()) {
             continue;
         }
+        if (!readBack(port).complete) {
+            unreadable.push_back(port); // never write a port whose state is not known
+            continue;
+        }
         const SettingMask expanded = expand(mask, after);
         if (expanded[bit(SettingId::LineCode)] && !mask[bit(SettingId::LineCode)]) {
             log_.write(Priority::Info,
@@ -274,6 +337,12 @@ std::vector<unsigned> Configurator::reload(const Config& running, const Config& 
         }
         apply(port, after, expanded);
         changed.push_back(port);
+    }
+    if (!unreadable.empty()) {
+        log_.write(Priority::Warning,
+                   "reload: " + portList(unreadable) +
+                       ": cannot read the settings back (a transfer failed): not changed; the "
+                       "audit applies the file's settings once they can be read");
     }
     if (next.refClocks != running.refClocks) {
         applyRefClocks(next);

@@ -42,6 +42,11 @@ class Configurator {
     // Every setting of a port, as a drifted port needs them.
     static SettingMask everything();
 
+    // What start-up applies for config, for people (liud --check): the
+    // interface and timing, then per port its settings in the order they are
+    // applied, then the reference clocks.
+    static std::vector<std::string> plan(const Config& config);
+
     // Applies the settings of mask (already expanded) to port, logging each
     // step that failed.  Returns 0, or the library result of the first
     // failed step.

@@ -3,7 +3,9 @@
 
 #include "Commands.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
@@ -28,6 +30,20 @@ sockaddr_un socketAddress(const std::string& path) {
 
 std::runtime_error failure(const std::string& what, const std::string& path) {
     return std::runtime_error("cannot " + what + " " + path + ": " + std::strerror(errno));
+}
+
+// True when gid is the group or one of the groups of the peer on fd.
+bool peerInGroup(int fd, gid_t primary, gid_t group) {
+    if (primary == group) {
+        return true;
+    }
+    gid_t groups[256];
+    socklen_t size = sizeof groups;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups, &size) != 0) {
+        return false;
+    }
+    const std::size_t count = size / sizeof(gid_t);
+    return std::find(groups, groups + count, group) != groups + count;
 }
 
 // True when a process answers at path.
@@ -106,7 +122,8 @@ void ControlServer::addTo(std::vector<pollfd>& pollSet) const {
     pollSet.push_back({listener_, POLLIN, 0});
     for (const auto& client : clients_) {
         short events = 0;
-        if (!client.ended && !client.closing && client.output.size() < kMaxOutput / 2) {
+        if (!client.ended && !client.closing && client.output.size() < kMaxOutput / 2 &&
+            client.input.size() < kMaxInput) {
             events |= POLLIN;
         }
         if (!client.output.empty()) {
@@ -129,10 +146,14 @@ void ControlServer::serve(const std::vector<pollfd>& pollSet) {
             if (client.fd != entry.fd || client.gone) {
                 continue;
             }
+            if ((entry.revents & (POLLHUP | POLLERR)) != 0) {
+                client.gone = true; // closed: nothing it asked for is run or sent
+                continue;
+            }
             if ((entry.revents & POLLOUT) != 0) {
                 flush(client);
             }
-            if ((entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            if ((entry.revents & POLLIN) != 0) {
                 receive(client);
             }
         }
@@ -148,6 +169,16 @@ void ControlServer::accept() {
         Client client;
         client.fd = fd;
         client.id = nextId_++;
+        client.lastHeard = Clock::now();
+        ucred credentials{};
+        socklen_t size = sizeof credentials;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
+            client.pid = credentials.pid;
+            client.uid = credentials.uid;
+            client.mayConfigure =
+                credentials.uid == 0 || credentials.uid == geteuid() ||
+                (controlGroup_ && peerInGroup(fd, credentials.gid, *controlGroup_));
+        }
         clients_.push_back(std::move(client));
         if (clients_.size() > kMaxClients) {
             Client& refused = clients_.back();
@@ -171,7 +202,12 @@ void ControlServer::receive(Client& client) {
         client.ended = true; // the requests it sent complete are still answered
         return;
     }
+    client.lastHeard = Clock::now();
     client.input.append(buffer, static_cast<std::size_t>(got));
+    refuseLongLine(client);
+}
+
+void ControlServer::refuseLongLine(Client& client) {
     const std::size_t newline = client.input.find('\n');
     if ((newline == std::string::npos ? client.input.size() : newline) > kMaxLine) {
         client.input.clear();
@@ -192,7 +228,13 @@ bool ControlServer::takeLine(Client& client, std::string& line) {
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
+    refuseLongLine(client);
     return true;
+}
+
+bool ControlServer::hungUp(const Client& client) {
+    pollfd entry{client.fd, 0, 0};
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR)) != 0;
 }
 
 void ControlServer::send(Client& client, const std::string& line) {
@@ -223,8 +265,11 @@ void ControlServer::flush(Client& client) {
 void ControlServer::reap() {
     for (auto it = clients_.begin(); it != clients_.end();) {
         const bool idle = it->output.empty();
-        const bool done = it->gone || (it->closing && idle) ||
-                          (it->ended && idle && it->input.find('\n') == std::string::npos);
+        // A client that ended its side while it watches still gets the
+        // watch's events and its end.
+        const bool done =
+            it->gone || (it->closing && idle) ||
+            (it->ended && idle && !it->watching && it->input.find('\n') == std::string::npos);
         if (done) {
             close(it->fd);
             it = clients_.erase(it);
@@ -232,6 +277,30 @@ void ControlServer::reap() {
             ++it;
         }
     }
+}
+
+std::optional<ControlServer::Clock::time_point> ControlServer::closeIdle(Clock::time_point now,
+                                                                         Clock::duration timeout) {
+    std::optional<Clock::time_point> next;
+    for (auto& client : clients_) {
+        if (client.watching || client.closing || client.gone || !client.output.empty() ||
+            client.input.find('\n') != std::string::npos) {
+            continue;
+        }
+        const Clock::time_point deadline = client.lastHeard + timeout;
+        if (deadline <= now) {
+            char reason[96];
+            std::snprintf(reason, sizeof reason,
+                          "idle for %g s: liud closes the connection (nothing was asked for)",
+                          std::chrono::duration<double>(timeout).count());
+            send(client,
+                 liucmd::jsonLine(liuproto::failedAnswer("", reason, liucmd::kExitFailure)));
+            client.closing = true;
+        } else if (!next || deadline < *next) {
+            next = deadline;
+        }
+    }
+    return next;
 }
 
 } // namespace liud

@@ -30,6 +30,9 @@ void ControlSession::request(ControlServer::Client& client, const std::string& l
                                             std::string(entry->name) +
                                                 ": a command of liuctl itself (liud never waits)",
                                             liucmd::kExitFailure);
+        } else if (const auto refusal =
+                       entry != nullptr ? refusalOf(*entry, client) : std::nullopt) {
+            result = liuproto::failedAnswer(entry->name, *refusal, liucmd::kExitFailure);
         } else {
             current_ = &client;
             watchRequested_.reset();
@@ -59,6 +62,30 @@ void ControlSession::request(ControlServer::Client& client, const std::string& l
     send(client, liucmd::jsonLine(result));
 }
 
+std::optional<std::string> ControlSession::refusalOf(const liucmd::CommandEntry& entry,
+                                                     const ControlServer::Client& client) const {
+    if (!entry.has(liucmd::kConfigures) || client.mayConfigure) {
+        return std::nullopt;
+    }
+    const Config& config = running_.config;
+    return std::string(entry.name) + ": refused: changing the chip takes root" +
+           (config.controlGroup ? " or a member of group " + config.controlGroupName
+                                : std::string()) +
+           " (uid " + std::to_string(client.uid) + " may only read)";
+}
+
+void ControlSession::checkReadable(const liucmd::Args& args, std::uint16_t port) const {
+    if (!health_.answering()) {
+        throw liucmd::Failure(args.command() + ": refused: the chip does not answer (since " +
+                              health_.since().value_or("start-up") + "): nothing was written");
+    }
+    if (!Configurator::readBack(port).complete) {
+        throw liucmd::Failure(args.command() + ": port " + std::to_string(port) +
+                              ": refused: its settings cannot be read back (a transfer failed): "
+                              "nothing was written");
+    }
+}
+
 void ControlSession::send(ControlServer::Client& client, const std::string& line) {
     if (server_ != nullptr) {
         server_->send(client, line);
@@ -69,15 +96,18 @@ void ControlSession::send(ControlServer::Client& client, const std::string& line
 
 // ---- Watches ------------------------------------------------------------------------
 
-void ControlSession::publish(const liuproto::AlarmEvent& event) {
+void ControlSession::publish(const liuproto::Event& event) {
     if (server_ == nullptr) {
         return;
     }
-    const std::string line = liucmd::jsonLine(event);
+    const std::string line = liucmd::jsonLine(liuproto::eventJson(event));
+    const auto* alarm = std::get_if<liuproto::AlarmEvent>(&event);
     for (auto& client : server_->clients()) {
         if (client.watching) {
             send(client, line);
-            client.watchSummary.add(event);
+            if (alarm != nullptr) {
+                client.watchSummary.add(*alarm);
+            }
         }
     }
 }
@@ -147,6 +177,7 @@ Config ControlSession::withSetting(const liucmd::Setting& setting, std::uint16_t
 void ControlSession::checkConfigure(const liucmd::Args& args, const liucmd::Setting& setting,
                                     const std::vector<std::uint16_t>& ports, int value) {
     for (const std::uint16_t port : ports) {
+        checkReadable(args, port);
         const auto problems = checkPort(withSetting(setting, port, value), port);
         if (!problems.empty()) {
             throw liucmd::Failure(args.command() + " " + setting.name + ": " +
@@ -156,9 +187,8 @@ void ControlSession::checkConfigure(const liucmd::Args& args, const liucmd::Sett
     }
 }
 
-int ControlSession::configure(const liucmd::Args& args, const liucmd::Setting& setting,
+int ControlSession::configure(const liucmd::Args&, const liucmd::Setting& setting,
                               std::uint16_t port, int value) {
-    checkConfigure(args, setting, {port}, value);
     Config candidate = withSetting(setting, port, value);
     const PortConfig& target = candidate.portConfigs[port];
     SettingMask mask;
@@ -174,25 +204,61 @@ int ControlSession::configure(const liucmd::Args& args, const liucmd::Setting& s
     return result;
 }
 
-int ControlSession::setRefClock(const liucmd::Args&, bool outputA, std::uint16_t port) {
+int ControlSession::setRefClock(const liucmd::Args& args, bool outputA, std::uint16_t port) {
+    std::uint8_t refClocks = 0;
+    if (!health_.answering() ||
+        liuDrv_read(liucmd::kRefClockRegister, LIUDRV_CHANNEL_GLOBAL, &refClocks) != 0) {
+        throw liucmd::Failure(args.command() +
+                              ": refused: global register 0x07 cannot be read (the chip does not "
+                              "answer): nothing was written");
+    }
     Config candidate = running_.config;
     candidate.refClocks[outputA ? 0 : 1] = port;
     const int result = outputA ? liuDrv_setRefAClock(port) : liuDrv_setRefBClock(port);
     if (result == 0) {
         running_.config = std::move(candidate);
+        log_.write(Priority::Notice, std::string("reference clock ") + (outputA ? "A" : "B") +
+                                         ": port " + std::to_string(port) +
+                                         " set by a control client (until the configuration is "
+                                         "reloaded)");
     }
     return result;
 }
 
-int ControlSession::writeRegister(const liucmd::Args&, std::uint8_t reg, std::uint16_t channel,
+int ControlSession::writeRegister(const liucmd::Args& args, std::uint8_t reg, std::uint16_t channel,
                                   std::uint8_t value) {
-    return liuDrv_write(reg, channel, value, 1);
+    // The global registers share the frame's channel 0 with port 0.
+    const bool globalBank = channel == LIUDRV_CHANNEL_GLOBAL || (channel & 0x0F) == 0;
+    if (reg == liucmd::kResetRegister && globalBank) {
+        throw liucmd::Failure(args.command() + ": refused: global register " +
+                              liucmd::hexByte(reg) +
+                              " holds the chip's software reset; liud never resets the chip "
+                              "after start-up (nothing was written)");
+    }
+    if (!running_.config.rawWrites) {
+        throw liucmd::Failure(args.command() +
+                              ": refused: register writes through liud are off "
+                              "(raw_writes in " +
+                              running_.config.path + "; nothing was written)");
+    }
+    const int result = liuDrv_write(reg, channel, value, 1);
+    if (result == 0) {
+        log_.write(Priority::Notice, "register " + liucmd::hexByte(reg) + " " +
+                                         (channel == LIUDRV_CHANNEL_GLOBAL
+                                              ? std::string("global")
+                                              : "of channel " + std::to_string(channel)) +
+                                         " := " + liucmd::hexByte(value) +
+                                         " written by a control client");
+    }
+    return result;
 }
 
 int ControlSession::dumpPulseShape(const liucmd::Args&, std::uint16_t port, std::string& printout) {
     std::string captured;
+    const std::uint8_t ports = liuDrv_maxPorts;
     const int result = liutool::captureStream(
         stderr, [&] { return liuDrv_dumpPulseShapeParam(port); }, captured);
+    liuDrv_maxPorts = ports; // the dump sets the library's port count to 8: liud polls its own
     printout = liutool::passTraceLines(captured);
     return result;
 }
@@ -214,7 +280,8 @@ void ControlSession::watch(const liucmd::Args& args, double seconds, Json&) {
 
 liuproto::Status ControlSession::status(const liucmd::Args&,
                                         const std::vector<std::uint16_t>& ports) {
-    return statusReport(running_, monitor_, server_ != nullptr ? server_->count() : 0, ports);
+    return statusReport(running_, monitor_, health_, server_ != nullptr ? server_->count() : 0,
+                        ports);
 }
 
 } // namespace liud

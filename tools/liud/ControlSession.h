@@ -9,6 +9,7 @@
 #pragma once
 
 #include "AlarmMonitor.h"
+#include "BusHealth.h"
 #include "Commands.h"
 #include "Configurator.h"
 #include "ControlServer.h"
@@ -22,8 +23,9 @@ namespace liud {
 class ControlSession final : public liucmd::Context {
   public:
     ControlSession(Running& running, const Configurator& configurator, const AlarmMonitor& monitor,
-                   const Log& log)
-        : running_(running), configurator_(configurator), monitor_(monitor), log_(log) {}
+                   const BusHealth& health, const Log& log)
+        : running_(running), configurator_(configurator), monitor_(monitor), health_(health),
+          log_(log) {}
 
     // The socket the answers go out on; without one (the fuzz target) they
     // stay in the client's output.
@@ -31,8 +33,9 @@ class ControlSession final : public liucmd::Context {
 
     // Answers one request line of a client.
     void request(ControlServer::Client& client, const std::string& line);
-    // An alarm change, for every client that watches.
-    void publish(const liuproto::AlarmEvent& event);
+    // An alarm change or a change of the chip's answering, for every client
+    // that watches.
+    void publish(const liuproto::Event& event);
     // Ends the watches whose time is up.
     void endWatches(std::chrono::steady_clock::time_point now);
     // The next time a watch ends, if any does.
@@ -58,6 +61,13 @@ class ControlSession final : public liucmd::Context {
     unsigned portCount() const override { return running_.config.ports; }
 
   private:
+    // Why this client may not run the command (it changes the chip and the
+    // client may only read), or nothing.
+    std::optional<std::string> refusalOf(const liucmd::CommandEntry& entry,
+                                         const ControlServer::Client& client) const;
+    // Refuses to write a port whose settings cannot be read back: a failed
+    // transfer would make the write a guess.
+    void checkReadable(const liucmd::Args& args, std::uint16_t port) const;
     void send(ControlServer::Client& client, const std::string& line);
     void endWatch(ControlServer::Client& client, bool interrupted);
     // The running configuration with one setting of one port changed.
@@ -66,6 +76,7 @@ class ControlSession final : public liucmd::Context {
     Running& running_;
     const Configurator& configurator_;
     const AlarmMonitor& monitor_;
+    const BusHealth& health_;
     const Log& log_;
     ControlServer* server_ = nullptr;
     // The client whose request runs, and the watch it asked for.

@@ -4,6 +4,7 @@
 #include "ChipDevice.h"
 #include "Metrics.h"
 #include "Notify.h"
+#include "OutputCapture.h"
 #include "TraceTap.h"
 
 #include "LiuDrv.h"
@@ -26,8 +27,8 @@ constexpr auto kMetricsRefresh = 10s;
 } // namespace
 
 Daemon::Daemon(Config config, Options options, const Log& log)
-    : options_(std::move(options)), log_(log), configurator_(log),
-      session_(running_, configurator_, monitor_, log) {
+    : options_(std::move(options)), log_(log), configurator_(log), health_(log),
+      session_(running_, configurator_, monitor_, health_, log) {
     running_.config = std::move(config);
     if (!options_.socketPath.empty()) {
         running_.config.socketPath = options_.socketPath;
@@ -56,6 +57,12 @@ int Daemon::run() {
         log_.write(Priority::Error, std::string("cannot receive signals: ") + std::strerror(errno));
         return 1;
     }
+    // The chip's lock before anything else: a second liud touches nothing.
+    std::string owner;
+    if (!lock_.take(owner)) {
+        log_.write(Priority::Error, "cannot own the chip: " + owner + " (nothing was done)");
+        return 1;
+    }
     try {
         server_ = std::make_unique<ControlServer>(config.socketPath, config.socketMode,
                                                   config.socketGroup);
@@ -63,8 +70,11 @@ int Daemon::run() {
         log_.write(Priority::Error, error.what());
         return 1;
     }
+    server_->setControlGroup(config.controlGroup);
     session_.attach(server_.get());
+    logLibraryErrors(&log_);
     if (!bringUp()) {
+        logLibraryErrors(nullptr);
         return 1;
     }
     const auto now = Clock::now();
@@ -84,6 +94,7 @@ int Daemon::run() {
     writeMetrics(false);
     session_.attach(nullptr);
     server_.reset();
+    logLibraryErrors(nullptr);
     return stopping_ ? 0 : 1;
 }
 
@@ -113,13 +124,7 @@ bool Daemon::turn() {
     server_->serve(pollSet_);
     serveRequests();
     const auto now = Clock::now();
-    if (now >= nextPoll_) {
-        pollAlarms();
-        nextPoll_ += config.pollInterval;
-        if (nextPoll_ <= now) {
-            nextPoll_ = now + config.pollInterval; // fell behind: no burst of polls
-        }
-    }
+    dueWork(now);
     session_.endWatches(now);
     if (config.auditInterval.count() > 0 && now >= nextAudit_) {
         audit();
@@ -128,17 +133,40 @@ bool Daemon::turn() {
     if (now >= nextMetrics_) {
         writeMetrics(true);
     }
-    if (watchdogInterval_.count() > 0 && now >= nextWatchdog_) {
-        notify::watchdog();
-        nextWatchdog_ = now + watchdogInterval_;
-    }
+    health_.summarise(now);
+    nextIdleCheck_ = server_->closeIdle(now, config.clientTimeout);
     server_->reap();
     return true;
 }
 
+void Daemon::dueWork(Clock::time_point now) {
+    const Config& config = running_.config;
+    if (now >= nextPoll_) {
+        pollAlarms();
+        nextPoll_ += config.pollInterval;
+        if (nextPoll_ <= now) {
+            nextPoll_ = now + config.pollInterval; // fell behind: no burst of polls
+        }
+    }
+    if (watchdogInterval_.count() > 0 && now >= nextWatchdog_) {
+        notify::watchdog();
+        nextWatchdog_ = now + watchdogInterval_;
+    }
+}
+
 bool Daemon::bringUp() {
     const Config& config = running_.config;
-    const int result = liuDrv_init(config.inout, static_cast<std::uint8_t>(config.ports));
+    // The library's start-up line (on stdout) goes into the log as one line.
+    std::string printout;
+    const int result = liutool::captureStream(
+        stdout, [&] { return liuDrv_init(config.inout, static_cast<std::uint8_t>(config.ports)); },
+        printout);
+    for (std::size_t start = 0, end = 0; start < printout.size(); start = end + 1) {
+        end = std::min(printout.find('\n', start), printout.size());
+        if (end > start) {
+            log_.write(Priority::Info, printout.substr(start, end - start));
+        }
+    }
     if (result != 0) {
         const std::string problem = liuDrv_inited == 0 ? liucmd::deviceProblem() : "";
         log_.write(Priority::Error,
@@ -171,6 +199,9 @@ Daemon::Clock::duration Daemon::untilNextWork(Clock::time_point now) const {
     if (watchdogInterval_.count() > 0) {
         next = std::min(next, nextWatchdog_);
     }
+    if (nextIdleCheck_) {
+        next = std::min(next, *nextIdleCheck_);
+    }
     if (const auto watchEnd = session_.nextWatchEnd()) {
         next = std::min(next, *watchEnd);
     }
@@ -185,7 +216,13 @@ std::string Daemon::readyStatus() const {
 // ---- Alarms -----------------------------------------------------------------
 
 void Daemon::pollAlarms() {
-    for (const liuproto::AlarmEvent& event : monitor_.poll()) {
+    const AlarmMonitor::Poll poll = monitor_.poll();
+    if (const auto chip = health_.observe(poll.transfers, poll.failed, monitor_.lastPollTime())) {
+        metricsDirty_ = true;
+        auditSkipped_ = false;
+        session_.publish(*chip);
+    }
+    for (const liuproto::AlarmEvent& event : poll.changes) {
         log_.write(event.active ? Priority::Warning : Priority::Notice,
                    "port " + std::to_string(event.port) + ": " +
                        liuproto::indicationName(event.indication) + " " +
@@ -206,8 +243,10 @@ void Daemon::writeMetrics(bool up) {
     }
     const liucmd::AlarmSnapshot& snapshot = monitor_.snapshot();
     const MetricsState state{up,
+                             health_.answering(),
                              snapshot.ports,
                              &snapshot.table,
+                             &monitor_.known(),
                              &monitor_.changeCounts(),
                              monitor_.polls(),
                              failedTransfers(),
@@ -227,6 +266,14 @@ void Daemon::writeMetrics(bool up) {
 // ---- Audit and reload ---------------------------------------------------------
 
 void Daemon::audit() {
+    if (!health_.answering()) {
+        // Nothing read, nothing written: a silent chip cannot have drifted.
+        if (!auditSkipped_) {
+            log_.write(Priority::Warning, "audit: skipped while the chip does not answer");
+            auditSkipped_ = true;
+        }
+        return;
+    }
     const unsigned repaired = configurator_.audit(running_.config);
     if (repaired > 0) {
         running_.driftsRepaired += repaired;
@@ -259,6 +306,7 @@ void Daemon::reload() {
         return;
     }
     const std::vector<unsigned> changed = configurator_.reload(running_.config, next);
+    server_->setControlGroup(next.controlGroup);
     std::string error;
     if ((next.socketMode != running_.config.socketMode ||
          next.socketGroup != running_.config.socketGroup) &&
@@ -288,7 +336,15 @@ void Daemon::reload() {
 void Daemon::serveRequests() {
     std::string line;
     for (auto& client : server_->clients()) {
-        if (ControlServer::takeLine(client, line)) {
+        if (client.gone || client.input.find('\n') == std::string::npos) {
+            continue;
+        }
+        if (ControlServer::hungUp(client)) {
+            client.gone = true; // it asked and went: nobody reads the answer
+            continue;
+        }
+        if (server_->takeLine(client, line)) {
+            dueWork(Clock::now());
             session_.request(client, line); // one request per client and turn: none waits long
         }
     }

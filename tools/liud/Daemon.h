@@ -1,13 +1,21 @@
 // SPDX-License-Identifier: MIT
 // Daemon: liud's one loop.  It owns the chip for the life of the process:
-// brings it up once, applies the configuration and checks it, polls the
-// alarms at the poll interval, audits the settings at the audit interval,
-// serves the control socket's clients in turn, reloads on SIGHUP and ends on
-// SIGTERM/SIGINT (signals come through a signalfd: no work in a handler).
-// Nothing else calls the library, so it is never called concurrently.
+// takes the chip's lock, brings it up once, applies the configuration and
+// checks it, polls the alarms at the poll interval, audits the settings at
+// the audit interval, serves the control socket's clients in turn, reloads
+// on SIGHUP and ends on SIGTERM/SIGINT (signals come through a signalfd: no
+// work in a handler).  Nothing else calls the library, so it is never
+// called concurrently.
+//
+// No client delays the alarm poll or the watchdog: a turn of the loop takes
+// at most one request of each client, and between two requests the loop
+// polls and notifies the watchdog when they are due, so the gap between two
+// polls is at most the poll interval and the longest single request.
 #pragma once
 
 #include "AlarmMonitor.h"
+#include "BusHealth.h"
+#include "ChipDevice.h"
 #include "Config.h"
 #include "Configurator.h"
 #include "ControlServer.h"
@@ -16,6 +24,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +64,8 @@ class Daemon final {
     // One turn of the loop: wait for the next work, then do it.  False on
     // an error that ends liud.
     bool turn();
+    // The poll and the watchdog, when due (also between two requests).
+    void dueWork(Clock::time_point now);
     void audit();
     void reload();
     void writeMetrics(bool up);
@@ -67,7 +78,10 @@ class Daemon final {
     const Log& log_;
     Configurator configurator_;
     AlarmMonitor monitor_;
+    BusHealth health_;
     ControlSession session_;
+    liucmd::ChipLock lock_;
+    bool auditSkipped_ = false; // logged once while the chip is silent
     std::unique_ptr<ControlServer> server_;
     int signals_ = -1;
     std::vector<pollfd> pollSet_;
@@ -79,6 +93,7 @@ class Daemon final {
     Clock::time_point nextAudit_{};
     Clock::time_point nextMetrics_{};
     Clock::time_point nextWatchdog_{};
+    std::optional<Clock::time_point> nextIdleCheck_;
     std::chrono::microseconds watchdogInterval_{0};
 };
 

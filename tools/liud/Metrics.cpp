@@ -35,6 +35,16 @@ bool writeMetrics(const std::string& path, const MetricsState& state, std::strin
     family(out, "liud_up", "gauge",
            "1 while liud owns the chip and polls its alarms, 0 once it stopped.");
     sample(out, "liud_up", "", state.up ? 1 : 0);
+    family(out, "liud_chip_up", "gauge",
+           "1 while the chip answers liud's polls, 0 while every transfer of a poll fails.");
+    sample(out, "liud_chip_up", "", state.chipUp ? 1 : 0);
+    family(out, "liud_alarms_known", "gauge",
+           "1 while the port's alarms are those of its last poll, 0 while a transfer failed "
+           "and they are the last known.");
+    for (unsigned port = 0; port < state.ports; ++port) {
+        sample(out, "liud_alarms_known", "{port=\"" + std::to_string(port) + "\"}",
+               (*state.alarmsKnown)[port] ? 1 : 0);
+    }
     family(out, "liud_alarm_active", "gauge",
            "1 while the indication is active on the port at the last poll, else 0.");
     for (unsigned port = 0; port < state.ports; ++port) {

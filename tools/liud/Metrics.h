@@ -14,8 +14,10 @@ namespace liud {
 
 struct MetricsState {
     bool up;
+    bool chipUp; // the chip answers
     unsigned ports;
     const liucmd::AlarmTable* alarms;
+    const std::array<bool, LIUDRV_ALARM_PORTS>* alarmsKnown;
     const ChangeCounts* changes;
     std::uint64_t polls;
     std::uint64_t failedTransfers;

@@ -63,7 +63,8 @@ liuproto::ChipPort chipPort(const PortReadBack& readBack, int inout) {
 } // namespace
 
 liuproto::Status statusReport(const Running& running, const AlarmMonitor& monitor,
-                              std::size_t clients, const std::vector<std::uint16_t>& ports) {
+                              const BusHealth& health, std::size_t clients,
+                              const std::vector<std::uint16_t>& ports) {
     const Config& config = running.config;
     liuproto::Status status;
     liuproto::DaemonStatus& daemon = status.daemon;
@@ -81,6 +82,8 @@ liuproto::Status statusReport(const Running& running, const AlarmMonitor& monito
     daemon.failedTransfers = failedTransfers();
     daemon.driftsRepaired = running.driftsRepaired;
     daemon.clients = clients;
+    daemon.chipAnswering = health.answering();
+    daemon.chipSince = health.since();
     const liucmd::AlarmSnapshot& snapshot = monitor.snapshot();
     for (const std::uint16_t port : ports) {
         liuproto::PortStatus row;
@@ -88,6 +91,7 @@ liuproto::Status statusReport(const Running& running, const AlarmMonitor& monito
         row.config = configuredPort(config.portConfigs[port]);
         row.chip = chipPort(Configurator::readBack(port), config.inout);
         row.alarms = liucmd::portAlarms(snapshot.table, port);
+        row.alarmsKnown = monitor.known(port);
         row.lastChange = monitor.lastChange(port);
         status.ports.push_back(std::move(row));
     }

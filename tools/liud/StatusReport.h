@@ -5,6 +5,7 @@
 #pragma once
 
 #include "AlarmMonitor.h"
+#include "BusHealth.h"
 #include "Protocol.h"
 #include "Running.h"
 
@@ -15,6 +16,7 @@
 namespace liud {
 
 liuproto::Status statusReport(const Running& running, const AlarmMonitor& monitor,
-                              std::size_t clients, const std::vector<std::uint16_t>& ports);
+                              const BusHealth& health, std::size_t clients,
+                              const std::vector<std::uint16_t>& ports);
 
 } // namespace liud

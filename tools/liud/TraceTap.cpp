@@ -1,9 +1,4 @@
 // SPDX-License-Identifier: MIT
-// The library's trace calls pass through liud on their way to libliuTrace:
-// liud defines tracePrintf, which the library's calls bind to first, counts
-// the error traces of failed transfers ("<op>: SPI read failure!", for reads
-// and writes alike) for the metrics, and hands every call on unchanged to
-// the next definition, libliuTrace's.
 #include "TraceTap.h"
 
 #include "LiuDrv.h"
@@ -18,6 +13,7 @@
 namespace {
 
 std::atomic<std::uint64_t> failed{0};
+const liutool::Log* errorLog = nullptr;
 
 using TracePrintf = int (*)(int, int, unsigned int, const char*, int, const char*, ...);
 
@@ -26,10 +22,20 @@ TracePrintf next() {
     return function;
 }
 
+bool endsWith(const char* text, const char* end) {
+    const std::size_t length = std::strlen(text);
+    const std::size_t tail = std::strlen(end);
+    return length >= tail && std::strcmp(text + length - tail, end) == 0;
+}
+
 } // namespace
 
 std::uint64_t liud::failedTransfers() {
     return failed.load();
+}
+
+void liud::logLibraryErrors(const liutool::Log* log) {
+    errorLog = log;
 }
 
 extern "C" int tracePrintf(int id, int level, unsigned int mask, const char* source, int line,
@@ -42,11 +48,17 @@ extern "C" int tracePrintf(int id, int level, unsigned int mask, const char* sou
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    static constexpr char kFailedTransfer[] = "SPI read failure!";
-    const std::size_t length = std::strlen(text);
-    if (level == LIUDRV_TRACE_LEVEL_ERROR && length >= sizeof kFailedTransfer - 1 &&
-        std::strcmp(text + length - (sizeof kFailedTransfer - 1), kFailedTransfer) == 0) {
-        ++failed;
+    if (level >= LIUDRV_TRACE_LEVEL_ERROR) {
+        if (endsWith(text, "SPI read failure!")) {
+            ++failed; // for reads and writes alike
+            return 0;
+        }
+        if (errorLog != nullptr) {
+            errorLog->write(liutool::Priority::Error, std::string("liuDrv: ") + text + " (" +
+                                                          source + ":" + std::to_string(line) +
+                                                          ")");
+            return 0;
+        }
     }
     const TracePrintf forward = next();
     return forward != nullptr ? forward(id, level, mask, source, line, "%s", text) : 0;

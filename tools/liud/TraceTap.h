@@ -1,14 +1,25 @@
 // SPDX-License-Identifier: MIT
 // The library's trace calls pass through liud on their way to libliuTrace
-// (TraceTap.cpp): liud counts the failed transfers they report.
+// (TraceTap.cpp defines tracePrintf, which the library's calls bind to
+// first).  liud counts the failed transfers they report instead of letting
+// a dead bus write a line per frame (BusHealth summarises them), writes the
+// library's other error traces into its log with the error priority, and
+// hands call and detail traces on to libliuTrace, whose filter the trace
+// command sets.
 #pragma once
+
+#include "Log.h"
 
 #include <cstdint>
 
 namespace liud {
 
 // Failed SPI transfers since start-up, counted from the library's error
-// traces.
+// traces ("<op>: SPI read failure!").
 std::uint64_t failedTransfers();
+
+// The log the library's other error traces go to ("<3>liuDrv: ..."); with
+// none they go on to libliuTrace like every other trace.
+void logLibraryErrors(const liutool::Log* log);
 
 } // namespace liud

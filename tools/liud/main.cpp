@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // liud: the daemon that owns the 82V5088 LIU for the life of the board.
 #include "CommandLine.h"
+#include "Configurator.h"
 #include "Daemon.h"
 #include "LineSocket.h"
 #include "Protocol.h"
@@ -48,13 +49,15 @@ std::string usage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    enum { kSyslog = 256 };
+    enum { kSyslog = 256, kCheck };
     static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
                                       {"socket", required_argument, nullptr, 's'},
                                       {"syslog", no_argument, nullptr, kSyslog},
+                                      {"check", no_argument, nullptr, kCheck},
                                       {nullptr, 0, nullptr, 0}};
     liud::Options options;
     bool toSyslog = false;
+    bool check = false;
     liutool::OptionReader reader(argc, argv, kProgram, "c:s:", kOptions, usageError, usage);
     int option = 0;
     while ((option = reader.next()) != -1) {
@@ -68,6 +71,9 @@ int main(int argc, char** argv) {
         case kSyslog:
             toSyslog = true;
             break;
+        case kCheck:
+            check = true;
+            break;
         }
     }
     if (options.configPath.empty()) {
@@ -80,11 +86,23 @@ int main(int argc, char** argv) {
     try {
         config = liud::loadConfig(options.configPath);
     } catch (const liud::BadConfig& bad) {
-        std::fputs(bad.what(), stderr);
+        // Each mistake a line; as a service's, with the error priority in
+        // front, so that journalctl -p err shows why liud did not start.
+        for (const auto& error : bad.errors()) {
+            std::fprintf(stderr, "%s%s\n", check ? "" : "<3>",
+                         liud::located(options.configPath, error).c_str());
+        }
         return liutool::kExitUsage;
     }
-    // The library's start-up line goes to stdout: a line at a time, like the log.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (check) {
+        if (!options.socketPath.empty()) {
+            config.socketPath = options.socketPath;
+        }
+        for (const std::string& line : liud::Configurator::plan(config)) {
+            std::printf("%s\n", line.c_str());
+        }
+        return liutool::kExitSuccess;
+    }
     const liutool::Log log("liud", toSyslog);
     liud::Daemon daemon(std::move(config), options, log);
     return daemon.run();
