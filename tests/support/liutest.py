@@ -92,12 +92,12 @@ def expected(path):
 
 
 def bad_files(path):
-    """A table of bad configuration files, each after "=== NAME": the file up to
-    "=>", then the program's stderr, each line after "FILE:": (name, file, lines)..."""
+    """A table of bad configuration files, each after "=== NAME", a reported line
+    ending in " => REASON": (name, the file, the "LINE: REASON" expected)..."""
     for case in expected(path).split("=== ")[1:]:
-        name, text = case.split("\n", 1)
-        text, _, reasons = text.rpartition("=> ")
-        yield name, text, reasons.splitlines()
+        name, *lines = case.rstrip("\n").split("\n")
+        yield name, "".join(line.split(" => ")[0] + "\n" for line in lines), [
+            f"{number}: {reason}" for number, line in enumerate(lines, 1) for reason in line.split(" => ")[1:]]
 
 
 def liuctl(*args, scenario=None, chip=True):
