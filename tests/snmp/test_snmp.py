@@ -3,14 +3,17 @@
 """liu-snmp between real components, started by the harness: snmpd as the
 AgentX master, snmptrapd, liud under liusim and liu-snmp attached to snmpd
 and liud; judged with the snmp clients, snmptrapd's log and liusim's
-transfer log.
+transfer log.  And liu-snmp's configuration files with a mistake.
     test_snmp.py GROUP   (LIUSIM, LIUD, LIUCTL, LIU_SNMP, DATA, PYTHONPATH from ctest)"""
 import os
+import select
 import shlex
+import socket
+import subprocess
 import sys
 import time
 
-from liutest import Liud, Snmp, scratch, wait_for
+from liutest import Liud, Snmp, bad_files, scratch, start, wait_for
 
 DATA = os.environ["DATA"]
 ENTRY = ".1.3.6.1.2.1.10.18.6.1"
@@ -133,6 +136,34 @@ def group_subagent():
     assert [t[f"{ENTRY}.10.102"] for t in status_traps(102)] == ["4096", "1"]
     agent.terminate()
     assert agent.wait(10) == 0, "liu-snmp did not end cleanly"
+
+
+def group_badconfig():
+    """Each kind of mistake: its FILE:LINE: reason, exit status 2, and neither
+    the AgentX master nor liud called: their sockets get no connection."""
+    path = os.path.join(scratch("badconfig-"), "{}").format
+    listeners = [socket.socket(socket.AF_UNIX) for _ in range(2)]
+    for listener, name in zip(listeners, ("agentx", "liud")):
+        listener.bind(path(name))
+        listener.listen()
+    command = [os.environ["LIU_SNMP"], "--agentx", "unix:" + path("agentx"), "--liud", path("liud"),
+               "--config", path("conf")]
+    cases = list(bad_files(os.path.join(DATA, "bad-configs.txt")))
+    assert len(cases) >= 15
+    for name, text, reasons in cases:
+        with open(path("conf"), "w") as file:
+            file.write(text)
+        result = subprocess.run(command, capture_output=True, text=True, timeout=20)
+        assert result.returncode == 2, (name, result)
+        assert result.stderr == "".join(f"{path('conf')}:{line}\n" for line in reasons), (name, result)
+        assert select.select(listeners, [], [], 0)[0] == [], name
+    # A good file: the master is called at once, and liud once the master hangs up.
+    with open(path("conf"), "w") as file:
+        file.write("[global]\n")
+    start(command, stderr=subprocess.DEVNULL)
+    for listener in listeners:
+        wait_for(lambda: select.select([listener], [], [], 0)[0], what="a connection")
+        listener.accept()[0].close()
 
 
 if __name__ == "__main__":
