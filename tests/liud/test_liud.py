@@ -60,7 +60,8 @@ def group_clients():
     watchers = [start([LIUCTL, "--connect", liud.socket, "--json", "-c", "watch 2"],
                       stdout=subprocess.PIPE, text=True) for _ in range(2)]
     # Connected and asleep: their watch requests are sent, and liud takes them before the status.
-    asleep = lambda: all(open(f"/proc/{w.pid}/stat").read().rpartition(") ")[2][0] == "S" for w in watchers)
+    state = lambda pid: open(f"/proc/{pid}/stat").read().rpartition(") ")[2][0]
+    asleep = lambda: all(state(watcher.pid) == "S" for watcher in watchers)
     wait_for(lambda: asleep() and liud.request("status")["daemon"]["clients"] == 3, what="the watchers")
     for change in ("2 los on", "6 ais on", "2 los off", "6 ais off"):
         liud.ctl("alarm", *change.split())

@@ -19,14 +19,8 @@ DATA = os.environ["DATA"]
 ENTRY = ".1.3.6.1.2.1.10.18.6.1"
 NOTIFICATION = ".1.3.6.1.2.1.10.18.15.0.1"
 SNMP = None  # snmpd and snmptrapd of group_subagent
-LINK = os.path.join(scratch("link-"), "liud.sock")  # liu-snmp's path to liud, pointed at each liud in turn
-
-
-def start_liud():
-    liud = Liud(config=os.path.join(DATA, "liud.conf"))
-    os.symlink(liud.socket, LINK + ".new")
-    os.replace(LINK + ".new", LINK)
-    return liud
+# Each liud in turn on the one socket path liu-snmp is given.
+LIUD = {"config": os.path.join(DATA, "liud.conf"), "socket_path": os.path.join(scratch("link-"), "sock")}
 
 
 def snmp(tool, *args, community="public"):
@@ -69,8 +63,8 @@ def group_subagent():
     """The table, notifications, loopbacks set, snmpd and liud restarted."""
     global SNMP
     SNMP = Snmp()
-    liud = start_liud()
-    agent = SNMP.subagent(os.path.join(DATA, "liu-snmp.conf"), LINK)
+    liud = Liud(**LIUD)
+    agent = SNMP.subagent(os.path.join(DATA, "liu-snmp.conf"), LIUD["socket_path"])
 
     # The walk: one row per port with the configured values.
     wait_for(lambda: len(table()) == 18 * 4, what="four rows of 18 columns")
@@ -129,7 +123,7 @@ def group_subagent():
     # chip); the notification settings stay.
     liud.stop()
     wait_for(lambda: get(10, 101) == "4096" and get(10, 104) == "4288", what="liud away")
-    start_liud()
+    Liud(**LIUD)
     wait_for(lambda: get(10, 104) == "128", what="the new liud's state")
     assert get(10, 101) == "1" and get(17, 101) == "2" and get(9, 104) == "5"
     assert [t[f"{ENTRY}.10.101"] for t in status_traps(101)] == []  # disabled by the set above

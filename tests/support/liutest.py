@@ -27,9 +27,9 @@ _top = tempfile.mkdtemp(prefix="liutest-")
 
 def use_build(build):
     """The programs of the build tree BUILD, where the environment names none."""
-    for variable, path in (("LIUSIM", "sim/liusim"), ("LIUD", "tools/liud"), ("LIUCTL", "tools/liuctl"),
-                           ("LIU_SNMP", "tools/liu-snmp")):
-        os.environ.setdefault(variable, os.path.join(os.path.abspath(build), path, os.path.basename(path)))
+    for variable, path in (("LIUSIM", "sim/liusim/liusim"), ("LIUD", "tools/liud/liud"),
+                           ("LIUCTL", "tools/liuctl/liuctl"), ("LIU_SNMP", "tools/liu-snmp/liu-snmp")):
+        os.environ.setdefault(variable, os.path.join(os.path.abspath(build), path))
 
 
 def scratch(prefix):
@@ -118,14 +118,17 @@ def liuctl(*args, scenario=None, chip=True):
 
 class Liud:
     """liusim [--log] --ctl -- [WRAPPER...] liud --config FILE --socket PATH, its
-    files in a directory of its own; ready once liud answers on its socket (wait)."""
+    files (PATH too unless given) in a directory of its own; ready once liud
+    answers on its socket (wait)."""
 
-    def __init__(self, config_text=None, config=None, env=None, wait=True, log=True, wrapper=()):
+    def __init__(self, config_text=None, config=None, socket_path=None, env=None, wait=True,
+                 log=True, wrapper=()):
         self.path = functools.partial(os.path.join, scratch("liud-"))
         self.config = config or self.path("liud.conf")
         if config_text is not None:
             self.write_config(config_text)
-        self.socket, self.log, self.ctl_path = self.path("liud.sock"), self.path("log"), self.path("ctl")
+        self.socket = socket_path or self.path("liud.sock")
+        self.log, self.ctl_path = self.path("log"), self.path("ctl")
         command = [os.environ["LIUSIM"], *(["--log", self.log] if log else []), "--ctl", self.ctl_path,
                    "--", *wrapper, os.environ["LIUD"], "--config", self.config, "--socket", self.socket]
         self.proc = start(command, self.path("stderr"), env, stdout=subprocess.DEVNULL)
