@@ -41,7 +41,7 @@ cmake --build "$build" -j"$(nproc)" \
 
 echo "## Transfers (tests/lib/golden) and heap allocations (tests/perf)"
 echo
-ctest --test-dir "$build" -R "^(test_lib|test_allocations)$" -j"$(nproc)" --output-on-failure |
+ctest --test-dir "$build" -R "^(lib\.golden|perf\.allocations)$" -j"$(nproc)" --output-on-failure |
     grep -E "tests passed|tests failed|Failed"
 echo
 

@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """liud under liusim as a board runs it, one group of cases per process:
-    test_liud.py GROUP   (LIUSIM, LIUD, LIUCTL, DATA, EXAMPLE, SYSTEMD from ctest)
+    test_liud.py GROUP   (LIUSIM, LIUD, LIUCTL, DATA, EXAMPLE, SYSTEMD, PYTHONPATH from ctest)
 Each group starts its own liud and judges it by its answers, its log, the
 chip's transfer log, its socket, metrics file and notifications."""
-import atexit
 import grp
 import json
 import os
@@ -14,106 +13,11 @@ import socket
 import stat
 import subprocess
 import sys
-import tempfile
 import time
 
-LIUSIM, LIUD, LIUCTL, DATA = (os.environ[k] for k in ("LIUSIM", "LIUD", "LIUCTL", "DATA"))
-RESET = "W global 0x04 <- 0x01"
-STARTED = []  # every liusim started, each in a process group of its own with its liud
+from liutest import RESET, Liud, bad_files, expected, scratch, start, wait_for
 
-
-@atexit.register
-def kill_leftovers():
-    """A failed case leaves no daemon behind: its group goes with the test."""
-    for proc in STARTED:
-        if proc.poll() is None:
-            os.killpg(proc.pid, signal.SIGKILL)
-
-
-signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # ctest's timeout: still clean up
-
-
-def wait_for(condition, seconds=10.0, what="condition"):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        assert time.monotonic() < deadline, "timed out waiting for " + what
-        time.sleep(0.02)
-
-
-class Liud:
-    """liusim --log --ctl [--scenario] -- liud --config FILE --socket PATH"""
-
-    def __init__(self, config_text=None, config=None, scenario=None, env=None, wait=True):
-        self.dir = tempfile.mkdtemp(prefix="liud-test-")
-        self.path = lambda name: os.path.join(self.dir, name)
-        self.config = config or self.path("liud.conf")
-        if config_text is not None:
-            self.write_config(config_text)
-        self.socket, self.log, self.ctl_path = self.path("liud.sock"), self.path("log"), self.path("ctl")
-        command = [LIUSIM, "--log", self.log, "--ctl", self.ctl_path]
-        command += ["--scenario", scenario] if scenario else []
-        command += ["--", LIUD, "--config", self.config, "--socket", self.socket]
-        self.err = open(self.path("stderr"), "w+")
-        self.proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=self.err,
-                                     env={**os.environ, **(env or {})}, start_new_session=True)
-        STARTED.append(self.proc)
-        if wait:  # until liud's loop answers: the configuration is applied
-            wait_for(lambda: self.proc.poll() is not None or self.connectable(), what="liud's socket")
-            assert self.proc.poll() is None and self.request("echo")["ok"], self.stderr()
-
-    def write_config(self, text):
-        with open(self.config, "w") as file:
-            file.write(text)
-
-    def connectable(self):
-        try:
-            with socket.socket(socket.AF_UNIX) as probe:
-                probe.connect(self.socket)
-            return True
-        except OSError:
-            return False
-
-    def connect(self):
-        client = socket.socket(socket.AF_UNIX)
-        client.connect(self.socket)
-        client.settimeout(10)
-        return client
-
-    def request(self, line):
-        """One request on a fresh connection: the one JSON object answered."""
-        with self.connect() as client:
-            client.sendall(line.encode() + b"\n")
-            return json.loads(client.makefile("rb").readline())
-
-    def liuctl(self, *args):
-        return subprocess.run([LIUCTL, "--connect", self.socket, *args], capture_output=True,
-                              text=True, timeout=60)
-
-    def ctl(self, *words):
-        subprocess.run([LIUSIM, "ctl", self.ctl_path, *words], check=True)
-
-    def signal(self, number):
-        self.proc.send_signal(number)  # liusim passes it on to liud
-
-    def stop(self):
-        self.signal(signal.SIGTERM)
-        assert self.proc.wait(timeout=20) == 0, self.stderr()
-        assert not os.path.exists(self.socket), "socket left behind"
-
-    def stderr(self):
-        self.err.flush()
-        with open(self.path("stderr")) as file:
-            return file.read()
-
-    def log_lines(self, pattern):
-        return [line for line in self.stderr().splitlines() if re.search(pattern, line)]
-
-    def transfers(self):
-        with open(self.log) as file:
-            return [line.split(" ", 1)[1].rstrip("\n") for line in file]
-
-    def pid(self):
-        return self.request("status")["daemon"]["pid"]
+LIUD, LIUCTL, DATA = (os.environ[k] for k in ("LIUD", "LIUCTL", "DATA"))
 
 
 def show(liud, ports="all"):
@@ -122,9 +26,8 @@ def show(liud, ports="all"):
     return result.stdout
 
 
-def expected(name):
-    with open(os.path.join(DATA, name)) as file:
-        return "".join(line for line in file if not line.startswith("#"))
+def data(name):
+    return expected(os.path.join(DATA, name))
 
 
 def config(*lines):
@@ -136,7 +39,7 @@ def config(*lines):
 def group_bringup():
     """The example configuration: one reset, every port as configured."""
     liud = Liud(config=os.environ["EXAMPLE"])
-    assert show(liud) == expected("bringup.expected"), show(liud)
+    assert show(liud) == data("bringup.expected"), show(liud)
     status = liud.request("status")
     assert status["ok"] and status["daemon"]["ports"] == 8
     assert [p["chip"]["lineType"] for p in status["ports"]] == ["E1"] * 4 + ["T1"] * 4
@@ -154,9 +57,12 @@ def group_bringup():
 def group_clients():
     """Two liuctl clients watch while alarms come and go; liud refuses what is not its."""
     liud = Liud(config=os.environ["EXAMPLE"])
-    watchers = [subprocess.Popen([LIUCTL, "--connect", liud.socket, "--json", "-c", "watch 2"],
-                                 stdout=subprocess.PIPE, text=True) for _ in range(2)]
-    wait_for(lambda: liud.request("status")["daemon"]["clients"] == 3, what="the watchers")
+    watchers = [start([LIUCTL, "--connect", liud.socket, "--json", "-c", "watch 2"],
+                      stdout=subprocess.PIPE, text=True) for _ in range(2)]
+    # Connected and asleep: their watch requests are sent, and liud takes them before the status.
+    state = lambda pid: open(f"/proc/{pid}/stat").read().rpartition(") ")[2][0]
+    asleep = lambda: all(state(watcher.pid) == "S" for watcher in watchers)
+    wait_for(lambda: asleep() and liud.request("status")["daemon"]["clients"] == 3, what="the watchers")
     for change in ("2 los on", "6 ais on", "2 los off", "6 ais off"):
         liud.ctl("alarm", *change.split())
         time.sleep(0.3)
@@ -199,14 +105,12 @@ def group_clients():
 
 def group_badconfig():
     """Each kind of mistake: its FILE:LINE: reason, exit status 2, no transfer."""
-    cases = expected("bad-configs.txt").split("=== ")[1:]
+    cases = list(bad_files(os.path.join(DATA, "bad-configs.txt")))
     assert len(cases) >= 15
-    for case in cases:
-        name, text = case.split("\n", 1)
-        text, _, reason = text.rpartition("=> ")
+    for name, text, reasons in cases:
         liud = Liud(config_text=text, wait=False)
         assert liud.proc.wait(timeout=20) == 2, (name, liud.stderr())
-        assert liud.stderr() == "".join(f"<3>{liud.config}:{line}\n" for line in reason.splitlines()), (
+        assert liud.stderr() == "".join(f"<3>{liud.config}:{line}\n" for line in reasons), (
             name, liud.stderr())
         assert liud.transfers() == [], name
 
@@ -223,7 +127,7 @@ def group_reload():
     wait_for(lambda: liud.log_lines("reloaded"), what="the reload")
     writes = [t for t in liud.transfers()[liud.transfers().index("R global 0x04 -> 0x00"):]
               if t.startswith("W")]
-    assert writes == expected("reload.expected").splitlines(), writes
+    assert writes == data("reload.expected").splitlines(), writes
     after = show(liud)
     liud.write_config(config("ports = 4", "[port 9]", "txpower = up"))
     liud.signal(signal.SIGHUP)
@@ -281,38 +185,37 @@ def group_notify():
     """READY, RELOADING, WATCHDOG and STOPPING reach a test NOTIFY_SOCKET."""
     if os.environ.get("SYSTEMD") != "ON":
         sys.exit(77)  # built without libsystemd
-    with tempfile.TemporaryDirectory() as directory:
-        path = os.path.join(directory, "notify")
-        with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as notify:
-            notify.bind(path)
-            notify.settimeout(10)
-            liud = Liud(config_text=config(), env={"NOTIFY_SOCKET": path, "WATCHDOG_USEC": "200000"})
-            seen = set()
-            def expect(name):
-                while name not in seen:
-                    seen.update(line.split("=")[0] for line in notify.recv(4096).decode().splitlines())
-            expect("READY")
-            expect("WATCHDOG")
-            liud.signal(signal.SIGHUP)
-            expect("RELOADING")
-            liud.stop()
-            expect("STOPPING")
+    path = os.path.join(scratch("notify-"), "notify")
+    with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as notify:
+        notify.bind(path)
+        notify.settimeout(10)
+        liud = Liud(config_text=config(), env={"NOTIFY_SOCKET": path, "WATCHDOG_USEC": "200000"})
+        seen = set()
+        def expect(name):
+            while name not in seen:
+                seen.update(line.split("=")[0] for line in notify.recv(4096).decode().splitlines())
+        expect("READY")
+        expect("WATCHDOG")
+        liud.signal(signal.SIGHUP)
+        expect("RELOADING")
+        liud.stop()
+        expect("STOPPING")
 
 
 def group_metrics():
     """The metrics file: promtool accepts it, an alarm shows within a poll, down at the end."""
-    with tempfile.TemporaryDirectory() as directory:
-        metrics = os.path.join(directory, "liud.prom")
-        liud = Liud(config_text=config("metrics = " + metrics))
-        liud.ctl("alarm", "2", "los", "on")
-        text = lambda: open(metrics).read()
-        wait_for(lambda: 'liud_alarm_active{port="2",indication="LOS"} 1' in text(), what="LOS")
-        assert 'liud_alarm_changes_total{port="2",indication="LOS"} 1' in text()
-        check = subprocess.run(["promtool", "check", "metrics"], input=text(), text=True,
-                               capture_output=True)
-        assert check.returncode == 0, check.stdout + check.stderr
-        liud.stop()
-        assert "liud_up 0" in text() and os.listdir(directory) == ["liud.prom"]
+    directory = scratch("metrics-")
+    metrics = os.path.join(directory, "liud.prom")
+    liud = Liud(config_text=config("metrics = " + metrics))
+    liud.ctl("alarm", "2", "los", "on")
+    text = lambda: open(metrics).read()
+    wait_for(lambda: 'liud_alarm_active{port="2",indication="LOS"} 1' in text(), what="LOS")
+    assert 'liud_alarm_changes_total{port="2",indication="LOS"} 1' in text()
+    check = subprocess.run(["promtool", "check", "metrics"], input=text(), text=True,
+                           capture_output=True)
+    assert check.returncode == 0, check.stdout + check.stderr
+    liud.stop()
+    assert "liud_up 0" in text() and os.listdir(directory) == ["liud.prom"]
 
 
 def group_drift():
@@ -336,7 +239,7 @@ def group_stress():
     # A sanitizer build holds freed memory in quarantine: let it reuse it at once.
     asan = os.environ.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0"
     liud = Liud(config_text=config(), env={"ASAN_OPTIONS": asan})
-    pid = liud.pid()
+    pid = liud.request("status")["daemon"]["pid"]
     def usage():
         with open(f"/proc/{pid}/status") as file:
             rss = int(re.search(r"VmRSS:\s+(\d+)", file.read()).group(1))

@@ -1,91 +1,31 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""liu-snmp between real components, each started here in a temporary
-directory: snmpd as the AgentX master, snmptrapd, liud under liusim (with
-tests/liud's harness) and liu-snmp attached to snmpd and liud.  Judged
-with the snmp clients, snmptrapd's log and liusim's transfer log.  Every
-process started is ended, pass or fail.
-    test_snmp.py   (LIUSIM, LIUD, LIUCTL, LIU_SNMP, LIUD_TESTS, DATA from ctest)"""
-import ctypes
+"""liu-snmp between real components, started by the harness: snmpd as the
+AgentX master, snmptrapd, liud under liusim and liu-snmp attached to snmpd
+and liud; judged with the snmp clients, snmptrapd's log and liusim's
+transfer log.  And liu-snmp's configuration files with a mistake.
+    test_snmp.py GROUP   (LIUSIM, LIUD, LIUCTL, LIU_SNMP, DATA, PYTHONPATH from ctest)"""
 import os
+import select
 import shlex
-import shutil
-import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 
-sys.path.insert(0, os.environ["LIUD_TESTS"])
-from test_liud import Liud, wait_for  # noqa: E402
+from liutest import Liud, Snmp, bad_files, scratch, start, wait_for
 
 DATA = os.environ["DATA"]
 ENTRY = ".1.3.6.1.2.1.10.18.6.1"
 NOTIFICATION = ".1.3.6.1.2.1.10.18.15.0.1"
-ENV = {**os.environ, "MIBS": ""}  # numeric OIDs only: no MIB files read
-TMP = tempfile.mkdtemp(prefix="liu-snmp-test-")
-ENV["SNMP_PERSISTENT_DIR"] = TMP
-started = []  # (process, liud pid or None), ended at the end
-directories = [TMP]  # removed after a pass
-
-
-class Popen(subprocess.Popen):
-    """Every process started here gets SIGTERM when the test goes, however it
-    goes (liusim passes it on to liud)."""
-
-    def __init__(self, *args, **kwargs):
-        die = lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-        super().__init__(*args, preexec_fn=die, **kwargs)
-
-
-subprocess.Popen = Popen  # the harness's liusim too
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-AGENT, TRAPS = free_port(), free_port()
-
-
-def path(name):
-    return os.path.join(TMP, name)
-
-
-def start(name, command, conf=None):
-    if conf is not None:
-        with open(path(name + ".conf"), "w") as file:
-            file.write(conf)
-    log = open(path(name + ".log"), "a")
-    process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=ENV)
-    started.append((process, None))
-    return process
-
-
-def start_snmpd():
-    return start("snmpd", ["snmpd", "-f", "-Lo", "-C", "-c", path("snmpd.conf")],
-                 f"agentaddress udp:127.0.0.1:{AGENT}\nmaster agentx\n"
-                 f"agentXSocket unix:{path('agentx')}\nrocommunity public 127.0.0.1\n"
-                 f"rwcommunity private 127.0.0.1\ntrap2sink 127.0.0.1:{TRAPS} public\n")
-
-
-def start_liud():
-    liud = Liud(config=os.path.join(DATA, "liud.conf"))
-    started.append((liud.proc, liud.pid()))
-    directories.append(liud.dir)
-    link = path("liud.sock")  # liu-snmp's path, pointed at each liud in turn
-    os.symlink(liud.socket, link + ".new")
-    os.replace(link + ".new", link)
-    return liud
+SNMP = None  # snmpd and snmptrapd of group_subagent
+# Each liud in turn on the one socket path liu-snmp is given.
+LIUD = {"config": os.path.join(DATA, "liud.conf"), "socket_path": os.path.join(scratch("link-"), "sock")}
 
 
 def snmp(tool, *args, community="public"):
-    result = subprocess.run([tool, "-v2c", "-c", community, "-On", "-Oq", "-Ot", "-t", "2",
-                             "-r", "1", f"127.0.0.1:{AGENT}", *args],
-                            capture_output=True, text=True, env=ENV, timeout=20)
+    result = SNMP.client(tool, *args, options=("-On", "-Oq", "-Ot", "-t", "2", "-r", "1"),
+                         community=community)
     return result.returncode, result.stdout + result.stderr
 
 
@@ -112,23 +52,19 @@ def set_(column, index, value):
 
 def traps():
     """Each notification snmptrapd logged: {varbind: value}"""
-    with open(path("snmptrapd.log")) as file:
-        return [dict(item.split(" ", 1) for item in line.rstrip("\n").split("\t"))
-                for line in file if NOTIFICATION in line]
+    return SNMP.notifications(NOTIFICATION)
 
 
 def status_traps(index):
     return [trap for trap in traps() if f"{ENTRY}.10.{index}" in trap]
 
 
-def run():
-    start_snmpd()
-    start("snmptrapd", ["snmptrapd", "-f", "-Lo", "-C", "-c", path("snmptrapd.conf"), "-On",
-                        "-Oq", "-Ot", "-X", "-F", "%v\n"],
-          f"disableAuthorization yes\nsnmpTrapdAddr udp:127.0.0.1:{TRAPS}\n")
-    liud = start_liud()
-    agent = start("liu-snmp", [os.environ["LIU_SNMP"], "--config", os.path.join(DATA, "liu-snmp.conf"),
-                       "--liud", path("liud.sock"), "--agentx", "unix:" + path("agentx")])
+def group_subagent():
+    """The table, notifications, loopbacks set, snmpd and liud restarted."""
+    global SNMP
+    SNMP = Snmp()
+    liud = Liud(**LIUD)
+    agent = SNMP.subagent(os.path.join(DATA, "liu-snmp.conf"), LIUD["socket_path"])
 
     # The walk: one row per port with the configured values.
     wait_for(lambda: len(table()) == 18 * 4, what="four rows of 18 columns")
@@ -172,10 +108,9 @@ def run():
     assert set_(17, 101, 2)[0] == 0 and get(17, 101) == "2"
 
     # snmpd restarts: liu-snmp attaches again; notifications go on.
-    snmpd = started[0][0]
-    snmpd.terminate()
-    snmpd.wait(10)
-    started[0] = (start_snmpd(), None)
+    SNMP.snmpd.terminate()
+    SNMP.snmpd.wait(10)
+    SNMP.snmpd = SNMP.start_snmpd()
     wait_for(lambda: get(10, 103) == "64", what="the rows through the new snmpd")
     assert get(16, 103) == "0"  # the change came before this snmpd's sysUpTime began
     liud.ctl("alarm", "2", "los", "off")
@@ -188,7 +123,7 @@ def run():
     # chip); the notification settings stay.
     liud.stop()
     wait_for(lambda: get(10, 101) == "4096" and get(10, 104) == "4288", what="liud away")
-    start_liud()
+    Liud(**LIUD)
     wait_for(lambda: get(10, 104) == "128", what="the new liud's state")
     assert get(10, 101) == "1" and get(17, 101) == "2" and get(9, 104) == "5"
     assert [t[f"{ENTRY}.10.101"] for t in status_traps(101)] == []  # disabled by the set above
@@ -197,31 +132,33 @@ def run():
     assert agent.wait(10) == 0, "liu-snmp did not end cleanly"
 
 
-def end_all():
-    for process, liud_pid in reversed(started):
-        if process.poll() is None:
-            process.terminate()
-            try:
-                process.wait(10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-        if liud_pid is not None:  # a liud left behind by a liusim killed hard
-            try:
-                os.kill(liud_pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
+def group_badconfig():
+    """Each kind of mistake: its FILE:LINE: reason, exit status 2, and neither
+    the AgentX master nor liud called: their sockets get no connection."""
+    path = os.path.join(scratch("badconfig-"), "{}").format
+    listeners = [socket.socket(socket.AF_UNIX) for _ in range(2)]
+    for listener, name in zip(listeners, ("agentx", "liud")):
+        listener.bind(path(name))
+        listener.listen()
+    command = [os.environ["LIU_SNMP"], "--agentx", "unix:" + path("agentx"), "--liud", path("liud"),
+               "--config", path("conf")]
+    cases = list(bad_files(os.path.join(DATA, "bad-configs.txt")))
+    assert len(cases) >= 15
+    for name, text, reasons in cases:
+        with open(path("conf"), "w") as file:
+            file.write(text)
+        result = subprocess.run(command, capture_output=True, text=True, timeout=20)
+        assert result.returncode == 2, (name, result)
+        assert result.stderr == "".join(f"{path('conf')}:{line}\n" for line in reasons), (name, result)
+        assert select.select(listeners, [], [], 0)[0] == [], name
+    # A good file: the master is called at once, and liud once the master hangs up.
+    with open(path("conf"), "w") as file:
+        file.write("[global]\n")
+    start(command, stderr=subprocess.DEVNULL)
+    for listener in listeners:
+        wait_for(lambda: select.select([listener], [], [], 0)[0], what="a connection")
+        listener.accept()[0].close()
 
 
 if __name__ == "__main__":
-    try:
-        run()
-    except BaseException:
-        for name in ("snmpd", "snmptrapd", "liu-snmp"):
-            with open(path(name + ".log")) as file:
-                print(f"---- {name}\n{file.read()}", file=sys.stderr)
-        raise
-    finally:
-        end_all()
-    for directory in directories:
-        shutil.rmtree(directory)
+    globals()["group_" + sys.argv[1]]()

@@ -1,18 +1,20 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """liuctl standalone as a user runs it, under liusim, one group per process:
-    test_liuctl.py GROUP   (LIUSIM, LIUCTL, DATA from ctest)
+    test_liuctl.py GROUP   (LIUSIM, LIUCTL, DATA, PYTHONPATH from ctest)
 judged by its stdout, stderr, exit status and the chip's transfer log.
 liuctl attached to liud is tested with liud (tests/liud)."""
+import fcntl
 import json
 import os
-import pty
 import re
 import select
 import subprocess
 import sys
-import tempfile
+import termios
 import time
+
+from liutest import RESET, liuctl, scratch, start
 
 LIUSIM, LIUCTL, DATA = (os.environ[k] for k in ("LIUSIM", "LIUCTL", "DATA"))
 WARNING = "liuctl: init resets the LIU"
@@ -24,19 +26,10 @@ def data(name):
 
 def run(*args, scenario=None, chip=True):
     """liuctl --standalone ARGS (under liusim unless chip is False): result, transfers."""
-    log = tempfile.mktemp()
-    command = [LIUCTL, "--standalone", *args]
-    if chip:
-        command = [LIUSIM, "--log", log] + (["--scenario", scenario] if scenario else []) + ["--"] + command
-    result = subprocess.run(command, capture_output=True, text=True, timeout=60)
-    transfers = []
-    if os.path.exists(log):
-        with open(log) as file:
-            transfers = [line.split(" ", 1)[1].rstrip("\n") for line in file]
-        os.remove(log)
+    result = liuctl("--standalone", *args, scenario=scenario, chip=chip)
     result.err = [line for line in result.stderr.splitlines()
                   if not line.startswith((WARNING, "liuDrv_init -> "))]
-    return result, transfers
+    return result, result.transfers
 
 
 def group_badinput():
@@ -51,7 +44,7 @@ def group_badinput():
     result, transfers = run("-k", "-c", script)
     assert result.returncode == 2
     assert result.err == [f"liuctl: {message}" for _, message in cases], result.err
-    after = transfers[transfers.index("W global 0x04 <- 0x01"):]
+    after = transfers[transfers.index(RESET):]
     reads = [t for t in after if t.startswith("R global 0x04")]
     assert len(reads) == len(cases) and after[-len(cases):] == reads, after[-30:]
 
@@ -81,10 +74,10 @@ def group_failures():
         "liuctl: init: cannot open /dev/spidev0.0: No such file or directory "
         "(without the board, run liuctl under liusim: liusim -- liuctl ...)"), result.err
     assert re.match(r"ERROR 255 \S+ liuDrv_init: open failed!$", result.err[0]), result.err
-    with tempfile.NamedTemporaryFile("w", suffix=".scenario") as scenario:
-        scenario.write("0 fail next\n")
-        scenario.flush()
-        result, transfers = run("-c", "init 2 8", scenario=scenario.name)
+    scenario = os.path.join(scratch("scenario-"), "fail.scenario")
+    with open(scenario, "w") as file:
+        file.write("0 fail next\n")
+    result, transfers = run("-c", "init 2 8", scenario=scenario)
     assert result.returncode == 1 and result.err[-1] == "liuctl: init: library result 1", result.err
     assert transfers[0].endswith("FAILED"), transfers[:2]
 
@@ -150,11 +143,11 @@ def group_options():
 
 def group_interactive():
     """The shell on a terminal: Tab completes, Ctrl-C drops a line or ends a wait, history grows."""
-    home = tempfile.mkdtemp()
-    pid, terminal = pty.fork()
-    if pid == 0:
-        os.environ["HOME"] = home
-        os.execv(LIUSIM, [LIUSIM, "--", LIUCTL, "--standalone"])
+    home = scratch("home-")
+    terminal, tty = os.openpty()  # the shell's controlling terminal: Ctrl-C is SIGINT
+    shell = start([LIUSIM, "--", LIUCTL, "--standalone"], env={"HOME": home}, stdin=tty, stdout=tty,
+                  stderr=tty, preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+    os.close(tty)
     output = b""
     def until(text, seconds=10, since=0):
         nonlocal output
@@ -184,8 +177,7 @@ def group_interactive():
     assert time.monotonic() - started < 10
     type_keys("echo still here\n", "\r\nstill here")
     type_keys("quit\n", "quit")
-    _, status = os.waitpid(pid, 0)
-    assert os.waitstatus_to_exitcode(status) == 0, output
+    assert shell.wait(10) == 0, output
     assert b"\r\ndropped" not in output, output
     with open(os.path.join(home, ".liuctl_history")) as file:
         history = file.read()
