@@ -82,6 +82,9 @@ bool IniFile::read(const std::string& path, const KeyHandler& key, std::string& 
     }
     *this = IniFile();
     text_ = std::move(text);
+    if (text_.starts_with("\xEF\xBB\xBF")) {
+        text_.erase(0, 3); // a UTF-8 byte order mark: the first line starts after it
+    }
     key_ = &key;
     // Indented lines are keys of their own, never a continuation of the one before.
     ini_allow_multiline = false;
@@ -133,7 +136,9 @@ char* IniFile::readLine(char* buffer, int size, void* stream) {
 
 int IniFile::handleKey(void* user, const char* section, const char* name, const char* value) {
     const auto& file = *static_cast<IniFile*>(user);
-    (*file.key_)(section, name, value);
+    // The section as its header names it, blanks inside the brackets
+    // trimmed (the header's line was noted the same way).
+    (*file.key_)(trim(section), name, value);
     return 1;
 }
 

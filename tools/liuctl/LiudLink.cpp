@@ -26,6 +26,7 @@ LiudLink::LiudLink(const std::string& path, const Printer& printer)
                                                        : envelope.error);
     }
     ports_ = state.value("liuDrv_maxPorts", liucmd::kChipPorts);
+    attached_ = true;
 }
 
 bool LiudLink::connect(std::string& why) {
@@ -53,10 +54,18 @@ Json LiudLink::run(const std::vector<std::string>& words) {
     // liud closes a connection idle for its client timeout (with a line
     // saying so): a session that waited longer connects again first.
     std::string why;
-    if (socket_.isOpen() && !socket_.receive() && !connect(why)) {
+    if (attached_ && socket_.isOpen() && !socket_.receive() && !connect(why)) {
         return liuproto::failedAnswer(name, why, liucmd::kExitFailure);
     }
     if (!socket_.isOpen() || !socket_.send(liucmd::joinWords(words) + "\n")) {
+        // liud may have said why before it closed (too many clients).
+        std::string line;
+        if (socket_.isOpen() && (socket_.receive(), socket_.takeLine(line))) {
+            const Json answer = Json::parse(line, nullptr, false);
+            if (answer.is_object() && !liuproto::isEvent(answer)) {
+                return answer;
+            }
+        }
         return liuproto::failedAnswer(name, "liud at " + path_ + " has gone", liucmd::kExitFailure);
     }
     const bool streams = entry != nullptr && entry->has(liucmd::kStreams);

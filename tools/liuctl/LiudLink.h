@@ -33,6 +33,7 @@ class LiudLink : public Runner {
     const Printer& printer_;
     liutool::LineSocket socket_;
     unsigned ports_ = liucmd::kChipPorts;
+    bool attached_ = false; // liud took the first request
 };
 
 } // namespace liuctl

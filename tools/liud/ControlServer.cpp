@@ -82,7 +82,7 @@ ControlServer::ControlServer(std::string path, mode_t mode, std::optional<gid_t>
     const mode_t previous = umask(0177);
     const int bound = bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     umask(previous);
-    if (bound != 0 || listen(listener_, 64) != 0) {
+    if (bound != 0 || listen(listener_, static_cast<int>(kMaxClients)) != 0) {
         const auto error = failure("listen on", path_);
         close(listener_);
         throw error;
