@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs the Debian packages the build, the demo and the tests need
+# Installs the Debian packages the build, the demo and the tests need, and
+# the system group liu of the example configuration
 # (liud's tests: python3, promtool from prometheus; its unit check:
 # systemd-analyze from systemd; manual pages: scdoc; liu-snmp: net-snmp's
 # agent library, and snmpd, snmptrapd and the snmp clients for its test).
@@ -21,6 +22,15 @@ if [ "$#" -gt 0 ]; then
     packages+=("$@")
 fi
 
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+# The system group liud's control_group names in the example configuration,
+# as the liud package creates it: the demo and the tests run the example
+# from the build tree.
+getent group liu >/dev/null || $sudo groupadd --system liu
+
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
@@ -29,10 +39,6 @@ for package in "${packages[@]}"; do
 done
 [ "${#missing[@]}" -eq 0 ] && exit 0
 
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then
-    sudo="sudo"
-fi
 echo "deps: installing ${missing[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
