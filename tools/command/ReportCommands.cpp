@@ -138,11 +138,16 @@ std::string statusText(const Json& result) {
     const liuproto::DaemonStatus& daemon = status.daemon;
     std::string text = "liud " + daemon.version + ", pid " + std::to_string(daemon.pid) +
                        ", up since " + daemon.started + ", configuration " + daemon.config + "\n";
-    char line[240];
+    char scan[64] = "";
+    if (daemon.scanIntervalMs > 0) {
+        std::snprintf(scan, sizeof scan, "a scan every %lld ms (%llu so far), ",
+                      daemon.scanIntervalMs, static_cast<unsigned long long>(daemon.scans));
+    }
+    char line[320];
     std::snprintf(line, sizeof line,
-                  "%s interface, %u ports; a poll every %lld ms (%llu so far), an audit every %g "
-                  "s; %llu failed transfers, %llu drifts repaired\n",
-                  daemon.inout.c_str(), daemon.ports, daemon.pollIntervalMs,
+                  "%s interface, %u ports; %sa poll every %lld ms (%llu so far), an audit every "
+                  "%g s; %llu failed transfers, %llu drifts repaired\n",
+                  daemon.inout.c_str(), daemon.ports, scan, daemon.pollIntervalMs,
                   static_cast<unsigned long long>(daemon.polls), daemon.auditIntervalS,
                   static_cast<unsigned long long>(daemon.failedTransfers),
                   static_cast<unsigned long long>(daemon.driftsRepaired));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "AlarmMonitor.h"
 
+#include "ChipNames.h"
 #include "TraceTap.h"
 
 #include <algorithm>
@@ -58,6 +59,32 @@ AlarmMonitor::Poll AlarmMonitor::poll() {
             lastChange_[port] = snapshot_.time;
         });
     snapshot_.table = now;
+    return result;
+}
+
+AlarmMonitor::Scan AlarmMonitor::scan() {
+    // The bits the library reads (bits 5 and 6 are none of its indications).
+    constexpr std::uint8_t kIndicationBits = LIUDRV_STATUS_LOS | LIUDRV_STATUS_AIS |
+                                             LIUDRV_STATUS_DF | LIUDRV_STATUS_TLOS |
+                                             LIUDRV_STATUS_PRBS | LIUDRV_STATUS_EQ;
+    Scan result;
+    ++scans_;
+    for (unsigned port = 0; port < snapshot_.ports; ++port) {
+        std::uint8_t value = 0;
+        ++result.transfers;
+        if (liuDrv_read(liucmd::kAlarmStatusRegister, static_cast<std::uint16_t>(port), &value) !=
+            0) {
+            ++result.failed;
+            known_[port] = false;
+            scanned_[port].reset();
+            continue;
+        }
+        value &= kIndicationBits;
+        if (!known_[port] || scanned_[port] != value) {
+            result.wantsPoll = true;
+        }
+        scanned_[port] = value;
+    }
     return result;
 }
 

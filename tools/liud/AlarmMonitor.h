@@ -10,6 +10,14 @@
 // library's would have on the clean polls alone; each change is handed on
 // as the protocol's alarm event.  It counts the polls and each port's
 // changes for the status and the metrics.
+//
+// The library's poll reads a port's alarm status register once per
+// indication, six frames a port.  The scan reads it once a port with
+// liuDrv_read: it publishes nothing itself, but tells when the library's
+// poll is worth running (a register changed since the last scan, or a port
+// is unknown and could be read again), so a change is seen within a scan
+// interval for a sixth of the bus.  A failed scan read marks its port
+// unknown, as a failed poll does, and changes nothing else.
 #pragma once
 
 #include "Alarms.h"
@@ -35,12 +43,21 @@ class AlarmMonitor {
         std::uint64_t failed = 0;                  // of them failed
     };
 
+    // What one scan did.
+    struct Scan {
+        unsigned transfers = 0;
+        std::uint64_t failed = 0;
+        bool wantsPoll = false; // a register changed, or an unknown port read again
+    };
+
     AlarmMonitor();
 
     // After start-up: the ports the library polls from now on.
     void start();
     // One poll of the chip.
     Poll poll();
+    // One scan of the ports' alarm status registers.
+    Scan scan();
 
     // The published table, with the time of the last poll and which ports
     // it knows.
@@ -48,6 +65,7 @@ class AlarmMonitor {
     bool known(unsigned port) const { return port < known_.size() && known_[port]; }
     const std::array<bool, LIUDRV_ALARM_PORTS>& known() const { return known_; }
     std::uint64_t polls() const { return polls_; }
+    std::uint64_t scans() const { return scans_; }
     std::chrono::system_clock::time_point lastPollTime() const { return lastPollTime_; }
     double lastPollSeconds() const { return lastPollSeconds_; }
     const ChangeCounts& changeCounts() const { return changeCounts_; }
@@ -58,6 +76,9 @@ class AlarmMonitor {
     liucmd::AlarmSnapshot snapshot_;
     std::array<bool, LIUDRV_ALARM_PORTS> known_{};
     std::uint64_t polls_ = 0;
+    std::uint64_t scans_ = 0;
+    // Each port's alarm status register at the last scan that read it.
+    std::array<std::optional<std::uint8_t>, LIUDRV_ALARM_PORTS> scanned_{};
     std::chrono::system_clock::time_point lastPollTime_{};
     double lastPollSeconds_ = 0;
     ChangeCounts changeCounts_{};

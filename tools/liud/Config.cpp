@@ -25,9 +25,12 @@ using liutool::trim;
 const std::vector<std::string_view> kE1Framings = {"none", "crc4", "mf", "crc4-mf", "plain"};
 const std::vector<std::string_view> kT1Framings = {"esf", "d4", "none"};
 const std::vector<std::string_view> kGlobalKeys = {
-    "inout",      "ports",          "poll_interval", "audit_interval", "refclk_a",
+    "inout",      "ports",          "scan_interval", "poll_interval", "audit_interval", "refclk_a",
     "refclk_b",   "socket",         "socket_mode",   "socket_group",   "control_group",
     "raw_writes", "client_timeout", "metrics"};
+
+constexpr std::chrono::milliseconds kPollBesideScan{5000};
+constexpr std::chrono::milliseconds kPollAlone{100};
 
 // A section header: [global], [port N] or [port N-M].
 struct Section {
@@ -93,8 +96,12 @@ class Parser {
         }
     }
 
-    // The checks that need the whole file: the port count, the interface.
+    // The checks that need the whole file: the port count, the interface;
+    // the full poll's interval when the file gives none: a safety net beside
+    // the scan, or the only way alarms are seen without one.
     void finish() {
+        config_.pollInterval = pollInterval_.value_or(
+            config_.scanInterval.count() > 0 ? kPollBesideScan : kPollAlone);
         if (inoutLine_ == 0) {
             error(std::max(globalLine_, 1), "inout missing: [global] must say asym or sym");
         }
@@ -168,18 +175,24 @@ class Parser {
             }
             config_.ports = static_cast<unsigned>(number);
             config_.portsLine = line;
-        } else if (key == "poll_interval" || key == "audit_interval") {
+        } else if (key == "poll_interval") {
             std::chrono::milliseconds interval{};
-            const bool poll = key == "poll_interval";
-            const bool off = !poll && (value == "off" || value == "0");
-            if (!off && (!parseDuration(value, interval) ||
-                         interval < (poll ? std::chrono::milliseconds(10)
-                                          : std::chrono::milliseconds(100)))) {
-                bad(line, key, value,
-                    poll ? "10ms or more, e.g. 100ms or 1s" : "100ms or more, e.g. 60s, or off");
+            if (!parseDuration(value, interval) || interval < std::chrono::milliseconds(10)) {
+                bad(line, key, value, "10ms or more, e.g. 100ms or 5s");
                 return;
             }
-            (poll ? config_.pollInterval : config_.auditInterval) = interval;
+            pollInterval_ = interval;
+        } else if (key == "scan_interval" || key == "audit_interval") {
+            std::chrono::milliseconds interval{};
+            const bool scan = key == "scan_interval";
+            const auto least = std::chrono::milliseconds(scan ? 1 : 100);
+            const bool off = value == "off" || value == "0";
+            if (!off && (!parseDuration(value, interval) || interval < least)) {
+                bad(line, key, value,
+                    scan ? "1ms or more, e.g. 10ms, or off" : "100ms or more, e.g. 60s, or off");
+                return;
+            }
+            (scan ? config_.scanInterval : config_.auditInterval) = interval;
         } else if (key == "refclk_a" || key == "refclk_b") {
             if (!liucmd::parseNumber(value, 0, kChipPorts - 1, number)) {
                 bad(line, key, value, "a port 0.." + std::to_string(kChipPorts - 1));
@@ -295,6 +308,7 @@ class Parser {
     }
 
     Config& config_;
+    std::optional<std::chrono::milliseconds> pollInterval_;
     std::map<std::string, int> seen_;
     std::vector<std::pair<int, Section>> portSections_;
     int inoutLine_ = 0;

@@ -64,7 +64,11 @@ struct Config {
     std::string path;
     int inout = 0;
     unsigned ports = kChipPorts;
-    std::chrono::milliseconds pollInterval{100};
+    // The scan of the alarm status registers (0: none), and the library's
+    // full alarm poll: when a scan saw a change, and at least every poll
+    // interval (default 5 s beside a scan, 100 ms without).
+    std::chrono::milliseconds scanInterval{10};
+    std::chrono::milliseconds pollInterval{5000};
     std::chrono::milliseconds auditInterval{60000};     // 0: no audit
     std::array<std::optional<unsigned>, 2> refClocks{}; // outputs A and B
     std::string socketPath = liuproto::kDefaultSocket;

@@ -79,7 +79,7 @@ int Daemon::run() {
     }
     const auto now = Clock::now();
     pollAlarms();
-    nextPoll_ = now + config.pollInterval;
+    nextScan_ = now + config.scanInterval;
     nextAudit_ = now + config.auditInterval;
     watchdogInterval_ = notify::watchdogInterval();
     nextWatchdog_ = now;
@@ -141,12 +141,15 @@ bool Daemon::turn() {
 
 void Daemon::dueWork(Clock::time_point now) {
     const Config& config = running_.config;
+    if (config.scanInterval.count() > 0 && now >= nextScan_) {
+        scanAlarms();
+        nextScan_ += config.scanInterval;
+        if (nextScan_ <= now) {
+            nextScan_ = now + config.scanInterval; // fell behind: no burst of scans
+        }
+    }
     if (now >= nextPoll_) {
         pollAlarms();
-        nextPoll_ += config.pollInterval;
-        if (nextPoll_ <= now) {
-            nextPoll_ = now + config.pollInterval; // fell behind: no burst of polls
-        }
     }
     if (watchdogInterval_.count() > 0 && now >= nextWatchdog_) {
         notify::watchdog();
@@ -193,6 +196,9 @@ Daemon::Clock::duration Daemon::untilNextWork(Clock::time_point now) const {
         }
     }
     Clock::time_point next = std::min(nextPoll_, nextMetrics_);
+    if (running_.config.scanInterval.count() > 0) {
+        next = std::min(next, nextScan_);
+    }
     if (running_.config.auditInterval.count() > 0) {
         next = std::min(next, nextAudit_);
     }
@@ -209,13 +215,32 @@ Daemon::Clock::duration Daemon::untilNextWork(Clock::time_point now) const {
 }
 
 std::string Daemon::readyStatus() const {
-    return std::to_string(running_.config.ports) + " ports configured, alarms polled every " +
-           std::to_string(running_.config.pollInterval.count()) + " ms";
+    const Config& config = running_.config;
+    return std::to_string(config.ports) + " ports configured, alarms " +
+           (config.scanInterval.count() > 0
+                ? "scanned every " + std::to_string(config.scanInterval.count()) + " ms, "
+                : std::string()) +
+           "polled every " + std::to_string(config.pollInterval.count()) + " ms";
 }
 
 // ---- Alarms -----------------------------------------------------------------
 
+void Daemon::scanAlarms() {
+    const AlarmMonitor::Scan scan = monitor_.scan();
+    if (const auto chip = health_.observe(scan.transfers, scan.failed,
+                                          std::chrono::system_clock::now())) {
+        metricsDirty_ = true;
+        auditSkipped_ = false;
+        session_.publish(*chip);
+    }
+    if (scan.wantsPoll) {
+        pollAlarms();
+    }
+}
+
 void Daemon::pollAlarms() {
+    // The next full poll is one poll interval after this one, whatever asked for it.
+    nextPoll_ = Clock::now() + running_.config.pollInterval;
     const AlarmMonitor::Poll poll = monitor_.poll();
     if (const auto chip = health_.observe(poll.transfers, poll.failed, monitor_.lastPollTime())) {
         metricsDirty_ = true;
@@ -318,6 +343,9 @@ void Daemon::reload() {
     }
     if (next.pollInterval != running_.config.pollInterval) {
         nextPoll_ = Clock::now() + next.pollInterval;
+    }
+    if (next.scanInterval != running_.config.scanInterval) {
+        nextScan_ = Clock::now() + next.scanInterval;
     }
     if (next.auditInterval != running_.config.auditInterval) {
         nextAudit_ = Clock::now() + next.auditInterval;

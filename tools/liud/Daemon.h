@@ -9,8 +9,9 @@
 //
 // No client delays the alarm poll or the watchdog: a turn of the loop takes
 // at most one request of each client, and between two requests the loop
-// polls and notifies the watchdog when they are due, so the gap between two
-// polls is at most the poll interval and the longest single request.
+// scans, polls and notifies the watchdog when they are due, so the gap
+// between two scans (or polls) is at most their interval and the longest
+// single request.
 #pragma once
 
 #include "AlarmMonitor.h"
@@ -54,6 +55,9 @@ class Daemon final {
     // One alarm poll of the chip and what follows from its changes (log,
     // watchers, metrics).  Public for the instruction count of a cycle.
     void pollAlarms();
+    // One scan of the alarm status registers, and the poll when it saw a
+    // change.  Public for the instruction count of a scan turn.
+    void scanAlarms();
 
     // Answers one request line of a client (the fuzz target's entry point).
     void request(ControlServer::Client& client, const std::string& line) {
@@ -89,6 +93,7 @@ class Daemon final {
     bool metricsDirty_ = false;
     std::string metricsError_;
 
+    Clock::time_point nextScan_{};
     Clock::time_point nextPoll_{};
     Clock::time_point nextAudit_{};
     Clock::time_point nextMetrics_{};

@@ -74,7 +74,9 @@ liuproto::Status statusReport(const Running& running, const AlarmMonitor& monito
     daemon.config = config.path;
     daemon.inout = liucmd::inoutName(config.inout);
     daemon.ports = config.ports;
+    daemon.scanIntervalMs = config.scanInterval.count();
     daemon.pollIntervalMs = config.pollInterval.count();
+    daemon.scans = monitor.scans();
     daemon.auditIntervalS = std::chrono::duration<double>(config.auditInterval).count();
     daemon.polls = monitor.polls();
     daemon.lastPoll = liucmd::utcTimestamp(monitor.lastPollTime());

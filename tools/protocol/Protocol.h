@@ -143,8 +143,10 @@ struct DaemonStatus {
     std::string config;  // the configuration file
     std::string inout;   // "symmetrical" or "asymmetrical"
     unsigned ports = 0;
+    long long scanIntervalMs = 0; // 0: no scan, the full poll alone
     long long pollIntervalMs = 0;
     double auditIntervalS = 0; // 0: no audit
+    std::uint64_t scans = 0;
     std::uint64_t polls = 0;
     std::string lastPoll;
     std::optional<std::string> lastAudit;
@@ -157,9 +159,9 @@ struct DaemonStatus {
     bool chipAnswering = true;
     std::optional<std::string> chipSince;
 };
-LIUPROTO_FIELDS(DaemonStatus, version, pid, started, config, inout, ports, pollIntervalMs,
-                auditIntervalS, polls, lastPoll, lastAudit, failedTransfers, driftsRepaired,
-                clients, chipAnswering, chipSince)
+LIUPROTO_FIELDS(DaemonStatus, version, pid, started, config, inout, ports, scanIntervalMs,
+                pollIntervalMs, auditIntervalS, scans, polls, lastPoll, lastAudit, failedTransfers,
+                driftsRepaired, clients, chipAnswering, chipSince)
 
 // A port as liud's running configuration has it (the file, and the
 // control clients' settings since the last reload).
