@@ -48,6 +48,8 @@ def group_bringup():
     assert status["ports"][4]["config"]["framing"] == "esf"
     refclk = liud.request("read 0x07 global")
     assert refclk["value"] == 4 << 3 | 0, refclk  # A from port 0, B from port 4
+    assert status["daemon"]["refClocks"] == {"A": {"configured": 0, "chip": 0},
+                                             "B": {"configured": 4, "chip": 4}}, status["daemon"]
     liud.stop()
     transfers = liud.transfers()
     assert transfers.count(RESET) == 1 and transfers[0] == RESET, transfers[:3]
@@ -138,6 +140,18 @@ def group_reload():
     liud.signal(signal.SIGHUP)
     wait_for(lambda: len(liud.log_lines("running configuration stays")) == 2, what="the refusal")
     assert liud.log_lines(r":3: ports: the port count cannot change") != []
+    # What each reload changed, and a control client's setting the file puts back.
+    assert [re.sub("^<5>reload: ", "", line) for line in liud.log_lines("^<5>reload: ")] == [
+        "port 1: linecode 1 -> 2", "port 2: remoteloop off -> on",
+        "reference clock B: none -> port 3"], liud.stderr()
+    assert liud.request("set analogloop 3 on")["ok"]
+    liud.write_config(config("ports = 4", "audit_interval = off", "refclk_b = 3", *base,
+                             "linecode = 2", "[port 2]", "remoteloop = on"))
+    liud.signal(signal.SIGHUP)
+    wait_for(lambda: len(liud.log_lines("^<6>reloaded")) == 2, what="the reload")
+    assert liud.log_lines("^<5>reload: port 3: analogloop on -> off "
+                          r"\(a control client's setting, back to the file's\)$"), liud.stderr()
+    assert liud.log_lines(r"reloaded .*: 1 port changed \(3\)$"), liud.stderr()
     liud.stop()
     assert liud.transfers().count(RESET) == 1
 
@@ -203,10 +217,14 @@ def group_notify():
 
 
 def group_metrics():
-    """The metrics file: promtool accepts it, an alarm shows within a poll, down at the end."""
+    """The metrics file: promtool accepts it and the alert rules, an alarm shows within a poll,
+    down at the end; a killed liud's file goes stale; a liud that failed says it is down."""
+    check = subprocess.run(["promtool", "check", "rules", os.environ["ALERTS"]], text=True,
+                           capture_output=True)
+    assert check.returncode == 0, check.stdout + check.stderr
     directory = scratch("metrics-")
     metrics = os.path.join(directory, "liud.prom")
-    liud = Liud(config_text=config("metrics = " + metrics))
+    liud = Liud(config_text=config("metrics = " + metrics, "[port 1]", 'circuit = A "B" C\\D'))
     liud.ctl("alarm", "2", "los", "on")
     text = lambda: open(metrics).read()
     wait_for(lambda: 'liud_alarm_active{port="2",indication="LOS"} 1' in text(), what="LOS")
@@ -214,8 +232,22 @@ def group_metrics():
     check = subprocess.run(["promtool", "check", "metrics"], input=text(), text=True,
                            capture_output=True)
     assert check.returncode == 0, check.stdout + check.stderr
+    assert 'liud_port_info{port="1",line_type="E1",framing="",circuit="A \\"B\\" C\\\\D"} 1' in text()
     liud.stop()
     assert "liud_up 0" in text() and os.listdir(directory) == ["liud.prom"]
+    value = lambda name: float(re.search(f"^{name} (.*)$", text(), re.M).group(1))
+    # Killed: liud_up stays 1, but the poll time stops while the interval passes.
+    liud = Liud(config_text=config("metrics = " + metrics, "metrics_interval = 200ms"))
+    wait_for(lambda: time.time() - value("liud_last_poll_timestamp_seconds") < 0.5, what="a poll")
+    os.kill(liud.request("status")["daemon"]["pid"], signal.SIGKILL)
+    time.sleep(1)
+    assert value("liud_up") == 1 and time.time() - value("liud_last_poll_timestamp_seconds") > 0.8
+    # A liud that cannot bring the chip up leaves the file saying so.
+    scenario = os.path.join(directory, "no-device.scenario")
+    with open(scenario, "w") as file:
+        file.write("0 fail open on\n")
+    failed = Liud(config_text=config("metrics = " + metrics), scenario=scenario, wait=False)
+    assert failed.proc.wait(timeout=20) == 1 and value("liud_up") == 0, failed.stderr()
 
 
 def group_drift():

@@ -46,6 +46,7 @@ def group_faults():
     liud = Liud(config_text=config("audit_interval = 300ms", "[port 0-7]", "txpower = up"))
     watcher = liud.connect()
     watcher.sendall(b"watch\n")
+    liud.request("echo")  # answered after the watch request, which came first
     liud.ctl("alarm", "2", "los", "on")
     wait_for(lambda: liud.log_lines("port 2: LOS active"), what="LOS on port 2")
     for _ in range(40):  # single failures on a bus that works
@@ -164,7 +165,8 @@ def group_fairness():
     spacing = sorted(b[0] - a[0] for a, b in zip(log, log[1:]))[len(log) // 2]
     request = 262 * spacing
     assert len(gaps) > 10 and max(gaps) < 0.1 + 2 * request + 0.3, (max(gaps), request)
-    late = watchdog[started - 1:]
+    wait_for(lambda: len(watchdog) > started + 2, what="the watchdog")
+    late = watchdog[max(started - 1, 0):]
     assert max(b - a for a, b in zip(late, late[1:])) < 1.0, late  # WATCHDOG_USEC
     for client in clients:
         client.close()
@@ -181,7 +183,7 @@ def group_fairness():
 
 def group_bounds():
     """Senders that never read cost bounded memory; idle clients give back their slots."""
-    liud = Liud(config_text=config("client_timeout = 1s"))
+    liud = Liud(config_text=config("client_timeout = 3s"))
     pid = liud.request("status")["daemon"]["pid"]
     senders = [liud.connect() for _ in range(60)]
     request = b"help\n" * 1000
@@ -204,7 +206,7 @@ def group_bounds():
     full = liud.liuctl("-c", "poll")
     assert full.returncode == 1 and "too many clients: 128 at most" in full.stderr, full
     first = idle[0].makefile("rb").readline()  # after the client timeout
-    assert b"idle for 1 s" in first and idle[0].recv(1) == b"", first
+    assert b"idle for 3 s" in first and idle[0].recv(1) == b"", first
     assert liud.liuctl("-c", "poll").returncode == 0
     watch = liud.connect()
     watch.sendall(b"watch 0.3\n")

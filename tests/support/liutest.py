@@ -117,12 +117,12 @@ def liuctl(*args, scenario=None, chip=True):
 
 
 class Liud:
-    """liusim [--log] --ctl -- [WRAPPER...] liud --config FILE --socket PATH, its
+    """liusim [--log] --ctl [--scenario] -- [WRAPPER...] liud --config FILE --socket PATH, its
     files (PATH too unless given) in a directory of its own; ready once liud
     answers on its socket (wait)."""
 
     def __init__(self, config_text=None, config=None, socket_path=None, env=None, wait=True,
-                 log=True, wrapper=()):
+                 log=True, wrapper=(), scenario=None):
         self.path = functools.partial(os.path.join, scratch("liud-"))
         self.config = config or self.path("liud.conf")
         if config_text is not None:
@@ -130,7 +130,7 @@ class Liud:
         self.socket = socket_path or self.path("liud.sock")
         self.log, self.ctl_path = self.path("log"), self.path("ctl")
         command = [os.environ["LIUSIM"], *(["--log", self.log] if log else []), "--ctl", self.ctl_path,
-                   "--", *wrapper, os.environ["LIUD"], "--config", self.config, "--socket", self.socket]
+                   *(["--scenario", scenario] if scenario else []), "--", *wrapper, os.environ["LIUD"], "--config", self.config, "--socket", self.socket]
         self.proc = start(command, self.path("stderr"), env, stdout=subprocess.DEVNULL)
         if wait:  # until liud's loop answers: the configuration is applied
             wait_for(lambda: self.proc.poll() is not None or self.answers(), 60, "liud's answer")

@@ -77,12 +77,42 @@ void show(Context& context, const Args& args, Json& result) {
                         {"alarms", polled ? Json(portAlarms(lastPoll->table, port)) : Json()}});
     }
     result["ports"] = std::move(rows);
+    std::uint8_t refClocks = 0;
+    const int code = liuDrv_read(kRefClockRegister, LIUDRV_CHANNEL_GLOBAL, &refClocks);
+    if (code != 0) {
+        errors.push_back("global register " + hexByte(kRefClockRegister) + ": library result " +
+                         std::to_string(code));
+        result["refClocks"] = nullptr;
+    } else {
+        const RefClockPorts chip = refClockPorts(refClocks);
+        result["refClocks"] = {{"source", "chip registers"},
+                               {"refClockRegister", refClocks},
+                               {"portA", chip.a},
+                               {"portB", chip.b}};
+    }
     result["errors"] = errors;
     if (!errors.empty()) {
         throw Failure(
             "show: " + errors.front().get<std::string>() +
             (errors.size() > 1 ? " (and " + std::to_string(errors.size() - 1) + " more)" : ""));
     }
+}
+
+// "reference clocks: A from port 0, B not configured (the chip: port 4)"
+std::string refClocksText(const liuproto::RefClocks& clocks) {
+    std::string text = "reference clocks:";
+    for (const auto& [name, output] : {std::pair{"A", &clocks.A}, std::pair{"B", &clocks.B}}) {
+        text += std::string(name[0] == 'A' ? " " : ", ") + name + " from " +
+                (output->configured ? "port " + std::to_string(*output->configured)
+                                    : std::string("no port configured"));
+        if (output->chip != output->configured) {
+            text +=
+                " (the chip: " +
+                (output->chip ? "port " + std::to_string(*output->chip) : std::string("unknown")) +
+                ")";
+        }
+    }
+    return text + "\n";
 }
 
 // "LOS active, AIS cleared", "none", or "-" before any poll.
@@ -126,7 +156,17 @@ std::string showText(const Json& result) {
         cells.push_back(alarmsCell(row.at("alarms")));
         table.add(cells);
     }
-    return table.empty() ? std::string() : table.render();
+    if (table.empty()) {
+        return {};
+    }
+    const Json& refClocks = result.value("refClocks", Json());
+    return table.render() +
+           (refClocks.is_object()
+                ? "reference clock outputs (global register 0x07 = " +
+                      hexByte(refClocks.at("refClockRegister").get<unsigned>()) + "): A port " +
+                      std::to_string(refClocks.at("portA").get<unsigned>()) + ", B port " +
+                      std::to_string(refClocks.at("portB").get<unsigned>()) + "\n"
+                : std::string());
 }
 
 void status(Context& context, const Args& args, Json& result) {
@@ -152,6 +192,7 @@ std::string statusText(const Json& result) {
                   static_cast<unsigned long long>(daemon.failedTransfers),
                   static_cast<unsigned long long>(daemon.driftsRepaired));
     text += line;
+    text += refClocksText(daemon.refClocks);
     if (!daemon.chipAnswering) {
         text += "the chip does not answer (since " + daemon.chipSince.value_or("start-up") +
                 "): alarms and settings are the last known\n";
@@ -214,7 +255,8 @@ const std::vector<CommandEntry>& reportCommands() {
          .details =
              "liud only: per port the configured settings, framing and circuit, the same\n"
              "settings read back from the chip, the alarms of liud's latest poll and the time\n"
-             "of the port's last alarm change; and liud's own counters.",
+             "of the port's last alarm change; the reference clock outputs as configured and\n"
+             "as the chip holds them; and liud's own counters.",
          .args = {kOptionalPorts},
          .flags = kAtChip,
          .handler = status,

@@ -69,6 +69,7 @@ AlarmMonitor::Scan AlarmMonitor::scan() {
                                              LIUDRV_STATUS_PRBS | LIUDRV_STATUS_EQ;
     Scan result;
     ++scans_;
+    lastScanTime_ = std::chrono::system_clock::now();
     for (unsigned port = 0; port < snapshot_.ports; ++port) {
         std::uint8_t value = 0;
         ++result.transfers;

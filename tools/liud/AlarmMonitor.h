@@ -22,6 +22,7 @@
 
 #include "Alarms.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -67,6 +68,10 @@ class AlarmMonitor {
     std::uint64_t polls() const { return polls_; }
     std::uint64_t scans() const { return scans_; }
     std::chrono::system_clock::time_point lastPollTime() const { return lastPollTime_; }
+    // The last poll or scan, whichever came last.
+    std::chrono::system_clock::time_point lastReadTime() const {
+        return std::max(lastPollTime_, lastScanTime_);
+    }
     double lastPollSeconds() const { return lastPollSeconds_; }
     const ChangeCounts& changeCounts() const { return changeCounts_; }
     // The time of the port's last alarm change, nothing before the first.
@@ -80,6 +85,7 @@ class AlarmMonitor {
     // Each port's alarm status register at the last scan that read it.
     std::array<std::optional<std::uint8_t>, LIUDRV_ALARM_PORTS> scanned_{};
     std::chrono::system_clock::time_point lastPollTime_{};
+    std::chrono::system_clock::time_point lastScanTime_{};
     double lastPollSeconds_ = 0;
     ChangeCounts changeCounts_{};
     std::array<std::string, LIUDRV_ALARM_PORTS> lastChange_{};

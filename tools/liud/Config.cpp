@@ -25,9 +25,9 @@ using liutool::trim;
 const std::vector<std::string_view> kE1Framings = {"none", "crc4", "mf", "crc4-mf", "plain"};
 const std::vector<std::string_view> kT1Framings = {"esf", "d4", "none"};
 const std::vector<std::string_view> kGlobalKeys = {
-    "inout",      "ports",          "scan_interval", "poll_interval", "audit_interval", "refclk_a",
-    "refclk_b",   "socket",         "socket_mode",   "socket_group",   "control_group",
-    "raw_writes", "client_timeout", "metrics"};
+    "inout",         "ports",      "scan_interval",  "poll_interval", "audit_interval",
+    "refclk_a",      "refclk_b",   "socket",         "socket_mode",   "socket_group",
+    "control_group", "raw_writes", "client_timeout", "metrics",       "metrics_interval"};
 
 constexpr std::chrono::milliseconds kPollBesideScan{5000};
 constexpr std::chrono::milliseconds kPollAlone{100};
@@ -100,8 +100,8 @@ class Parser {
     // the full poll's interval when the file gives none: a safety net beside
     // the scan, or the only way alarms are seen without one.
     void finish() {
-        config_.pollInterval = pollInterval_.value_or(
-            config_.scanInterval.count() > 0 ? kPollBesideScan : kPollAlone);
+        config_.pollInterval =
+            pollInterval_.value_or(config_.scanInterval.count() > 0 ? kPollBesideScan : kPollAlone);
         if (inoutLine_ == 0) {
             error(std::max(globalLine_, 1), "inout missing: [global] must say asym or sym");
         }
@@ -115,7 +115,7 @@ class Parser {
         for (std::size_t output = 0; output < 2; ++output) {
             const auto& port = config_.refClocks[output];
             if (port && *port >= config_.ports) {
-                error(refClockLines_[output],
+                error(config_.refClockFileLines[output],
                       std::string("refclk_") + (output == 0 ? "a" : "b") + ": port " +
                           std::to_string(*port) +
                           " out of range (ports = " + std::to_string(config_.ports) + ")");
@@ -200,7 +200,7 @@ class Parser {
             }
             const std::size_t output = key == "refclk_a" ? 0 : 1;
             config_.refClocks[output] = static_cast<unsigned>(number);
-            refClockLines_[output] = line;
+            config_.refClockFileLines[output] = line;
         } else if (key == "socket") {
             if (!value.starts_with('/') || !liutool::fitsSocketAddress(value)) {
                 bad(line, key, value, "an absolute path of at most 107 bytes");
@@ -239,6 +239,13 @@ class Parser {
                 return;
             }
             config_.rawWrites = which == 1;
+        } else if (key == "metrics_interval") {
+            std::chrono::milliseconds interval{};
+            if (!parseDuration(value, interval) || interval < std::chrono::milliseconds(100)) {
+                bad(line, key, value, "100ms or more, e.g. 10s");
+                return;
+            }
+            config_.metricsInterval = interval;
         } else if (key == "client_timeout") {
             std::chrono::milliseconds timeout{};
             if (!parseDuration(value, timeout) || timeout < std::chrono::milliseconds(100)) {
@@ -313,7 +320,6 @@ class Parser {
     std::vector<std::pair<int, Section>> portSections_;
     int inoutLine_ = 0;
     int globalLine_ = 0;
-    std::array<int, 2> refClockLines_{};
 };
 
 } // namespace

@@ -48,9 +48,10 @@ class BadConfig : public std::runtime_error {
 // transmitter and receiver down.
 struct PortConfig {
     std::array<std::optional<int>, kSettingCount> explicitly{};
-    std::array<int, kSettingCount> fileLines{}; // the line of the file each is on
-    std::optional<std::string> framing;         // none, crc4, mf, crc4-mf, plain / esf, d4, none
-    std::string circuit;                        // circuit identifier
+    // The line of the file each is on; 0 for one a control client set.
+    std::array<int, kSettingCount> fileLines{};
+    std::optional<std::string> framing; // none, crc4, mf, crc4-mf, plain / esf, d4, none
+    std::string circuit;                // circuit identifier
     int framingFileLine = 0;
 
     // The value in force: given, or the start-up default (0: no build-out
@@ -71,6 +72,7 @@ struct Config {
     std::chrono::milliseconds pollInterval{5000};
     std::chrono::milliseconds auditInterval{60000};     // 0: no audit
     std::array<std::optional<unsigned>, 2> refClocks{}; // outputs A and B
+    std::array<int, 2> refClockFileLines{};             // 0: a control client's
     std::string socketPath = liuproto::kDefaultSocket;
     mode_t socketMode = 0660;
     std::optional<gid_t> socketGroup;
@@ -84,6 +86,9 @@ struct Config {
     // closed.
     std::chrono::milliseconds clientTimeout{60000};
     std::string metricsPath; // empty: no metrics file
+    // The metrics file is written after a change and at least this often,
+    // so that its times tell a liud that stopped writing it.
+    std::chrono::milliseconds metricsInterval{10000};
     std::vector<PortConfig> portConfigs;
 
     // Lines of the global keys a reload must not change.

@@ -52,6 +52,33 @@ std::string portList(const std::vector<unsigned>& ports) {
     return text;
 }
 
+// "linecode 1 -> 2, remoteloop on -> off (a control client's setting, back
+// to the file's)": the settings of mask from before to after.
+std::string changes(const PortConfig& before, const PortConfig& after, const SettingMask& mask,
+                    bool inoutChanged) {
+    std::string text;
+    for (std::size_t i = 0; i < kSettingCount; ++i) {
+        const auto id = static_cast<SettingId>(i);
+        if (!mask[i]) {
+            continue;
+        }
+        const liucmd::Setting& setting = liucmd::setting(id);
+        const auto word = [&](const PortConfig& port) {
+            return port.value(id) == 0 && setting.t1LinesOnly
+                       ? std::string("none")
+                       : liucmd::lowerCase(shown(id, port.value(id)));
+        };
+        text += (text.empty() ? "" : ", ") + std::string(setting.name) + " " + word(before) +
+                " -> " + word(after);
+        if (id == SettingId::LineType && before.value(id) == after.value(id) && inoutChanged) {
+            text += " (applied again for the new input/output type)";
+        } else if (before.has(id) && before.fileLine(id) == 0) {
+            text += " (a control client's setting, back to the file's)";
+        }
+    }
+    return text;
+}
+
 SettingMask explicitSettings(const PortConfig& port) {
     SettingMask mask;
     for (std::size_t i = 0; i < kSettingCount; ++i) {
@@ -327,6 +354,8 @@ std::vector<unsigned> Configurator::reload(const Config& running, const Config& 
             unreadable.push_back(port); // never write a port whose state is not known
             continue;
         }
+        log_.write(Priority::Notice,
+                   "reload: " + portName(port) + ": " + changes(before, after, mask, inoutChanged));
         const SettingMask expanded = expand(mask, after);
         if (expanded[bit(SettingId::LineCode)] && !mask[bit(SettingId::LineCode)]) {
             log_.write(Priority::Info,
@@ -343,6 +372,21 @@ std::vector<unsigned> Configurator::reload(const Config& running, const Config& 
                    "reload: " + portList(unreadable) +
                        ": cannot read the settings back (a transfer failed): not changed; the "
                        "audit applies the file's settings once they can be read");
+    }
+    for (std::size_t output = 0; output < 2; ++output) {
+        const auto& from = running.refClocks[output];
+        const auto& to = next.refClocks[output];
+        if (from != to) {
+            const auto port = [](const std::optional<unsigned>& which) {
+                return which ? "port " + std::to_string(*which) : std::string("none");
+            };
+            log_.write(Priority::Notice,
+                       std::string("reload: reference clock ") + (output == 0 ? "A" : "B") + ": " +
+                           port(from) + " -> " + port(to) +
+                           (from && running.refClockFileLines[output] == 0
+                                ? " (a control client's setting, back to the file's)"
+                                : ""));
+        }
     }
     if (next.refClocks != running.refClocks) {
         applyRefClocks(next);

@@ -180,7 +180,10 @@ void ControlServer::accept() {
                 (controlGroup_ && peerInGroup(fd, credentials.gid, *controlGroup_));
         }
         clients_.push_back(std::move(client));
-        if (clients_.size() > kMaxClients) {
+        // Clients found gone in this turn are not reaped yet: they hold no slot.
+        const auto live = std::count_if(clients_.begin(), clients_.end(),
+                                        [](const Client& each) { return !each.gone; });
+        if (static_cast<std::size_t>(live) > kMaxClients) {
             Client& refused = clients_.back();
             send(refused, liucmd::jsonLine(liuproto::failedAnswer(
                               "", "too many clients: " + std::to_string(kMaxClients) + " at most",

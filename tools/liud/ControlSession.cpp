@@ -214,6 +214,7 @@ int ControlSession::setRefClock(const liucmd::Args& args, bool outputA, std::uin
     }
     Config candidate = running_.config;
     candidate.refClocks[outputA ? 0 : 1] = port;
+    candidate.refClockFileLines[outputA ? 0 : 1] = 0;
     const int result = outputA ? liuDrv_setRefAClock(port) : liuDrv_setRefBClock(port);
     if (result == 0) {
         running_.config = std::move(candidate);

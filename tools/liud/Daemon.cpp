@@ -20,9 +20,9 @@ namespace liud {
 
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto kMetricsRefresh = 10s;
+double epochSeconds(std::chrono::system_clock::time_point time) {
+    return std::chrono::duration<double>(time.time_since_epoch()).count();
+}
 
 } // namespace
 
@@ -61,13 +61,15 @@ int Daemon::run() {
     std::string owner;
     if (!lock_.take(owner)) {
         log_.write(Priority::Error, "cannot own the chip: " + owner + " (nothing was done)");
-        return 1;
+        return 1; // the metrics file is the owner's
     }
+    owner_ = true;
     try {
         server_ = std::make_unique<ControlServer>(config.socketPath, config.socketMode,
                                                   config.socketGroup);
     } catch (const std::exception& error) {
         log_.write(Priority::Error, error.what());
+        writeMetrics(false);
         return 1;
     }
     server_->setControlGroup(config.controlGroup);
@@ -75,6 +77,7 @@ int Daemon::run() {
     logLibraryErrors(&log_);
     if (!bringUp()) {
         logLibraryErrors(nullptr);
+        writeMetrics(false);
         return 1;
     }
     const auto now = Clock::now();
@@ -227,8 +230,8 @@ std::string Daemon::readyStatus() const {
 
 void Daemon::scanAlarms() {
     const AlarmMonitor::Scan scan = monitor_.scan();
-    if (const auto chip = health_.observe(scan.transfers, scan.failed,
-                                          std::chrono::system_clock::now())) {
+    if (const auto chip =
+            health_.observe(scan.transfers, scan.failed, std::chrono::system_clock::now())) {
         metricsDirty_ = true;
         auditSkipped_ = false;
         session_.publish(*chip);
@@ -262,7 +265,7 @@ void Daemon::pollAlarms() {
 
 void Daemon::writeMetrics(bool up) {
     metricsDirty_ = false;
-    nextMetrics_ = Clock::now() + kMetricsRefresh;
+    nextMetrics_ = Clock::now() + running_.config.metricsInterval;
     if (running_.config.metricsPath.empty()) {
         return;
     }
@@ -276,7 +279,11 @@ void Daemon::writeMetrics(bool up) {
                              monitor_.polls(),
                              failedTransfers(),
                              running_.driftsRepaired,
-                             monitor_.lastPollSeconds()};
+                             monitor_.lastPollSeconds(),
+                             epochSeconds(monitor_.lastReadTime()),
+                             epochSeconds(lastReload_),
+                             lastReloadOk_,
+                             &running_.config};
     std::string error;
     if (!liud::writeMetrics(running_.config.metricsPath, state, error)) {
         if (error != metricsError_) {
@@ -327,6 +334,9 @@ void Daemon::reload() {
                        "reload refused: " + located(running_.config.path, refusal));
         }
         log_.write(Priority::Error, "reload refused: the running configuration stays");
+        lastReload_ = std::chrono::system_clock::now();
+        lastReloadOk_ = false;
+        writeMetrics(true);
         notify::ready(readyStatus());
         return;
     }
@@ -352,10 +362,17 @@ void Daemon::reload() {
     }
     running_.config = std::move(next);
     configurator_.verify("reload", running_.config, changed);
+    lastReload_ = std::chrono::system_clock::now();
+    lastReloadOk_ = true;
     writeMetrics(true);
+    std::string ports;
+    for (const unsigned port : changed) {
+        ports += (ports.empty() ? " (" : ", ") + std::to_string(port);
+    }
     log_.write(Priority::Info, "reloaded " + running_.config.path + ": " +
                                    std::to_string(changed.size()) +
-                                   (changed.size() == 1 ? " port" : " ports") + " changed");
+                                   (changed.size() == 1 ? " port" : " ports") + " changed" +
+                                   (ports.empty() ? "" : ports + ")"));
     notify::ready(readyStatus());
 }
 

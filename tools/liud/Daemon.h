@@ -91,6 +91,9 @@ class Daemon final {
     std::vector<pollfd> pollSet_;
     bool stopping_ = false;
     bool metricsDirty_ = false;
+    bool owner_ = false; // holds the chip's lock: its exits write the metrics file
+    std::chrono::system_clock::time_point lastReload_{};
+    bool lastReloadOk_ = false;
     std::string metricsError_;
 
     Clock::time_point nextScan_{};

@@ -18,8 +18,24 @@ void family(std::string& out, const char* name, const char* type, const char* he
 
 void sample(std::string& out, const char* name, const std::string& labels, double value) {
     char number[32];
-    std::snprintf(number, sizeof number, "%.9g", value);
+    std::snprintf(number, sizeof number, "%.15g", value);
     out += std::string(name) + labels + " " + number + "\n";
+}
+
+// A label value with its backslashes, quotes and line feeds escaped.
+std::string labelValue(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::string labels(unsigned port, liuproto::Indication indication) {
@@ -61,6 +77,29 @@ bool writeMetrics(const std::string& path, const MetricsState& state, std::strin
                 out, "liud_alarm_changes_total", labels(port, indication),
                 static_cast<double>((*state.changes)[port][static_cast<std::size_t>(indication)]));
         }
+    }
+    family(out, "liud_last_poll_timestamp_seconds", "gauge",
+           "When liud last read the alarms (poll or scan), seconds since the epoch: a file "
+           "whose time stops moving is a liud that stopped.");
+    sample(out, "liud_last_poll_timestamp_seconds", "", state.lastPollTime);
+    if (state.lastReloadTime > 0) {
+        family(out, "liud_last_reload_timestamp_seconds", "gauge",
+               "When liud last read its configuration again (SIGHUP), seconds since the epoch.");
+        sample(out, "liud_last_reload_timestamp_seconds", "", state.lastReloadTime);
+        family(out, "liud_last_reload_successful", "gauge",
+               "1 when the last reload was applied, 0 when its file was refused.");
+        sample(out, "liud_last_reload_successful", "", state.lastReloadOk ? 1 : 0);
+    }
+    family(out, "liud_port_info", "gauge",
+           "Each configured port's line type, framing and circuit identifier (always 1).");
+    for (unsigned port = 0; port < state.config->ports; ++port) {
+        const PortConfig& settings = state.config->portConfigs[port];
+        sample(out, "liud_port_info",
+               "{port=\"" + std::to_string(port) + "\",line_type=\"" +
+                   liucmd::lineTypeName(settings.value(SettingId::LineType)) + "\",framing=\"" +
+                   labelValue(settings.framing.value_or("")) + "\",circuit=\"" +
+                   labelValue(settings.circuit) + "\"}",
+               1);
     }
     family(out, "liud_polls_total", "counter", "Alarm polls of the chip since liud started.");
     sample(out, "liud_polls_total", "", static_cast<double>(state.polls));

@@ -5,6 +5,8 @@
 #include "Configurator.h"
 #include "TraceTap.h"
 
+#include "LiuDrv.h"
+
 #include <unistd.h>
 
 namespace liud {
@@ -86,6 +88,14 @@ liuproto::Status statusReport(const Running& running, const AlarmMonitor& monito
     daemon.clients = clients;
     daemon.chipAnswering = health.answering();
     daemon.chipSince = health.since();
+    daemon.refClocks.A.configured = config.refClocks[0];
+    daemon.refClocks.B.configured = config.refClocks[1];
+    std::uint8_t refClocks = 0;
+    if (liuDrv_read(liucmd::kRefClockRegister, LIUDRV_CHANNEL_GLOBAL, &refClocks) == 0) {
+        const liucmd::RefClockPorts chip = liucmd::refClockPorts(refClocks);
+        daemon.refClocks.A.chip = chip.a;
+        daemon.refClocks.B.chip = chip.b;
+    }
     const liucmd::AlarmSnapshot& snapshot = monitor.snapshot();
     for (const std::uint16_t port : ports) {
         liuproto::PortStatus row;

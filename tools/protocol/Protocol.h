@@ -135,6 +135,22 @@ void from_json(const Json& json, WatchChange& change);
 
 // ---- Status ----------------------------------------------------------------------------
 
+// A reference clock output: the port the running configuration gives it
+// (none: not configured) and the port the chip's register 0x07 names (none:
+// not read).
+struct RefClockOutput {
+    std::optional<unsigned> configured;
+    std::optional<unsigned> chip;
+};
+LIUPROTO_FIELDS(RefClockOutput, configured, chip)
+
+// Reference clock outputs A and B.
+struct RefClocks {
+    RefClockOutput A;
+    RefClockOutput B;
+};
+LIUPROTO_FIELDS(RefClocks, A, B)
+
 // liud itself: what it runs with and what it counted.
 struct DaemonStatus {
     std::string version;
@@ -158,10 +174,11 @@ struct DaemonStatus {
     // when (nothing: since liud started).
     bool chipAnswering = true;
     std::optional<std::string> chipSince;
+    RefClocks refClocks;
 };
 LIUPROTO_FIELDS(DaemonStatus, version, pid, started, config, inout, ports, scanIntervalMs,
                 pollIntervalMs, auditIntervalS, scans, polls, lastPoll, lastAudit, failedTransfers,
-                driftsRepaired, clients, chipAnswering, chipSince)
+                driftsRepaired, clients, chipAnswering, chipSince, refClocks)
 
 // A port as liud's running configuration has it (the file, and the
 // control clients' settings since the last reload).
