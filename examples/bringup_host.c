@@ -14,8 +14,7 @@
 
 #include "LiuDrv.h"
 
-static int parseArg(const char* text, int fallback)
-{
+static int parseArg(const char* text, int fallback) {
     char* end = NULL;
     long value = text ? strtol(text, &end, 0) : fallback;
     if (text && (*end != '\0' || value < 0 || value > 255)) {
@@ -25,8 +24,7 @@ static int parseArg(const char* text, int fallback)
     return (int)value;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const int inoutType = parseArg(argc > 1 ? argv[1] : NULL, LIUDRV_INOUT_SYMMETRICAL);
     const int ports = parseArg(argc > 2 ? argv[2] : NULL, 8);
 
