@@ -32,6 +32,33 @@ const std::vector<std::string_view> kGlobalKeys = {
 constexpr std::chrono::milliseconds kPollBesideScan{5000};
 constexpr std::chrono::milliseconds kPollAlone{100};
 
+// The keys that take a duration: the least each takes, whether "off" (0)
+// is one, the hint of a bad value and where it goes.
+struct DurationKey {
+    const char* name;
+    std::chrono::milliseconds least;
+    bool mayBeOff;
+    const char* hint;
+    std::chrono::milliseconds Config::*field;
+};
+using namespace std::chrono_literals;
+constexpr DurationKey kDurations[] = {
+    {"scan_interval", 1ms, true, "1ms or more, e.g. 10ms, or off", &Config::scanInterval},
+    {"poll_interval", 10ms, false, "10ms or more, e.g. 100ms or 5s", &Config::pollInterval},
+    {"audit_interval", 100ms, true, "100ms or more, e.g. 60s, or off", &Config::auditInterval},
+    {"client_timeout", 100ms, false, "100ms or more, e.g. 60s", &Config::clientTimeout},
+    {"metrics_interval", 100ms, false, "100ms or more, e.g. 10s", &Config::metricsInterval},
+};
+
+const DurationKey* findDuration(const std::string& key) {
+    for (const DurationKey& duration : kDurations) {
+        if (key == duration.name) {
+            return &duration;
+        }
+    }
+    return nullptr;
+}
+
 // A section header: [global], [port N] or [port N-M].
 struct Section {
     enum Kind { Global, Ports, Unknown } kind = Unknown;
@@ -100,8 +127,9 @@ class Parser {
     // the full poll's interval when the file gives none: a safety net beside
     // the scan, or the only way alarms are seen without one.
     void finish() {
-        config_.pollInterval =
-            pollInterval_.value_or(config_.scanInterval.count() > 0 ? kPollBesideScan : kPollAlone);
+        if (!pollGiven_) {
+            config_.pollInterval = config_.scanInterval.count() > 0 ? kPollBesideScan : kPollAlone;
+        }
         if (inoutLine_ == 0) {
             error(std::max(globalLine_, 1), "inout missing: [global] must say asym or sym");
         }
@@ -159,7 +187,16 @@ class Parser {
             return;
         }
         long number = 0;
-        if (key == "inout") {
+        if (const DurationKey* duration = findDuration(key)) {
+            std::chrono::milliseconds interval{};
+            const bool off = duration->mayBeOff && (value == "off" || value == "0");
+            if (!off && (!parseDuration(value, interval) || interval < duration->least)) {
+                bad(line, key, value, duration->hint);
+                return;
+            }
+            config_.*(duration->field) = interval;
+            pollGiven_ = pollGiven_ || duration->field == &Config::pollInterval;
+        } else if (key == "inout") {
             const std::size_t which = liucmd::findChoice(value, {"asym", "sym"});
             if (which == 2) {
                 bad(line, key, value, "asym or sym");
@@ -175,24 +212,6 @@ class Parser {
             }
             config_.ports = static_cast<unsigned>(number);
             config_.portsLine = line;
-        } else if (key == "poll_interval") {
-            std::chrono::milliseconds interval{};
-            if (!parseDuration(value, interval) || interval < std::chrono::milliseconds(10)) {
-                bad(line, key, value, "10ms or more, e.g. 100ms or 5s");
-                return;
-            }
-            pollInterval_ = interval;
-        } else if (key == "scan_interval" || key == "audit_interval") {
-            std::chrono::milliseconds interval{};
-            const bool scan = key == "scan_interval";
-            const auto least = std::chrono::milliseconds(scan ? 1 : 100);
-            const bool off = value == "off" || value == "0";
-            if (!off && (!parseDuration(value, interval) || interval < least)) {
-                bad(line, key, value,
-                    scan ? "1ms or more, e.g. 10ms, or off" : "100ms or more, e.g. 60s, or off");
-                return;
-            }
-            (scan ? config_.scanInterval : config_.auditInterval) = interval;
         } else if (key == "refclk_a" || key == "refclk_b") {
             if (!liucmd::parseNumber(value, 0, kChipPorts - 1, number)) {
                 bad(line, key, value, "a port 0.." + std::to_string(kChipPorts - 1));
@@ -239,20 +258,6 @@ class Parser {
                 return;
             }
             config_.rawWrites = which == 1;
-        } else if (key == "metrics_interval") {
-            std::chrono::milliseconds interval{};
-            if (!parseDuration(value, interval) || interval < std::chrono::milliseconds(100)) {
-                bad(line, key, value, "100ms or more, e.g. 10s");
-                return;
-            }
-            config_.metricsInterval = interval;
-        } else if (key == "client_timeout") {
-            std::chrono::milliseconds timeout{};
-            if (!parseDuration(value, timeout) || timeout < std::chrono::milliseconds(100)) {
-                bad(line, key, value, "100ms or more, e.g. 60s");
-                return;
-            }
-            config_.clientTimeout = timeout;
         } else if (key == "metrics") {
             const std::string directory = value.substr(0, value.rfind('/') + 1);
             struct stat info {};
@@ -315,7 +320,7 @@ class Parser {
     }
 
     Config& config_;
-    std::optional<std::chrono::milliseconds> pollInterval_;
+    bool pollGiven_ = false;
     std::map<std::string, int> seen_;
     std::vector<std::pair<int, Section>> portSections_;
     int inoutLine_ = 0;

@@ -114,12 +114,17 @@ std::vector<std::string> Configurator::plan(const Config& config) {
         std::snprintf(audit, sizeof audit, "an audit every %g s",
                       std::chrono::duration<double>(config.auditInterval).count());
     }
+    char scan[48] = "";
+    if (config.scanInterval.count() > 0) {
+        std::snprintf(scan, sizeof scan, "scanned every %lld ms, ",
+                      static_cast<long long>(config.scanInterval.count()));
+    }
     char line[512];
     std::snprintf(line, sizeof line,
-                  "%s: good: %s interface, %u ports, alarms polled every %lld ms, %s; control "
+                  "%s: good: %s interface, %u ports, alarms %spolled every %lld ms, %s; control "
                   "socket %s",
                   config.path.c_str(), liucmd::inoutName(config.inout).c_str(), config.ports,
-                  static_cast<long long>(config.pollInterval.count()), audit,
+                  scan, static_cast<long long>(config.pollInterval.count()), audit,
                   config.socketPath.c_str());
     std::vector<std::string> lines = {line};
     for (unsigned port = 0; port < config.ports; ++port) {

@@ -14,32 +14,38 @@ namespace {
 constexpr const char* kProgram = "liud";
 
 std::string usage() {
-    char text[2048];
-    std::snprintf(
-        text, sizeof text,
-        "Usage: liud [OPTIONS]\n"
-        "Own the 82V5088 E1/T1/JT1 LIU for the life of the board: check the configuration\n"
-        "file, bring the chip up once, apply each port's settings and verify them, poll\n"
-        "the alarms, audit the settings, and serve liuctl's commands on a control socket.\n"
-        "Runs in the foreground (the service manager's way).\n"
-        "\n"
-        "Options:\n"
-        "  -c, --config=FILE  the configuration file (required; see liud.conf(5))\n"
-        "  -s, --socket=PATH  the control socket, instead of the configuration's\n"
-        "                     (default %s)\n"
-        "      --syslog       log to syslog instead of stderr\n"
-        "  -h, --help         print this help and exit\n"
-        "  -V, --version      print the version and exit\n"
-        "\n"
-        "Signals: SIGHUP reloads the configuration and applies what changed (no reset;\n"
-        "a bad file is refused and the running configuration stays); SIGTERM and SIGINT\n"
-        "end liud (the chip stays as configured).\n"
-        "\n"
-        "Exit status: 0 ended by SIGTERM or SIGINT, 1 failure (the chip did not come up,\n"
-        "the socket could not be opened), 2 usage error or bad configuration file (each\n"
-        "mistake as FILE:LINE: reason, before anything reaches the chip).\n",
-        liuproto::kDefaultSocket);
-    return text;
+    return std::string("Usage: liud [OPTIONS]\n"
+                       "Own the 82V5088 E1/T1/JT1 LIU for the life of the board: check the "
+                       "configuration\n"
+                       "file, bring the chip up once, apply each port's settings and verify "
+                       "them, scan\n"
+                       "and poll the alarms, audit the settings, and serve liuctl's commands on "
+                       "a control\n"
+                       "socket.  Runs in the foreground (the service manager's way).\n"
+                       "\n"
+                       "Options:\n"
+                       "  -c, --config=FILE  the configuration file (required; see "
+                       "liud.conf(5))\n"
+                       "      --check        check the file and print what liud would apply, "
+                       "then\n"
+                       "                     exit (0 good, 2 not); the device is not opened\n"
+                       "  -s, --socket=PATH  the control socket, instead of the "
+                       "configuration's\n"
+                       "                     (default ") +
+           liuproto::kDefaultSocket +
+           ")\n"
+           "      --syslog       log to syslog instead of stderr\n"
+           "  -h, --help         print this help and exit\n"
+           "  -V, --version      print the version and exit\n"
+           "\n"
+           "Signals: SIGHUP reloads the configuration and applies what changed (no reset;\n"
+           "a bad file is refused and the running configuration stays); SIGTERM and SIGINT\n"
+           "end liud (the chip stays as configured).\n"
+           "\n"
+           "Exit status: 0 ended by SIGTERM or SIGINT, 1 failure (another process owns the\n"
+           "chip, the chip did not come up, the socket could not be opened), 2 usage error\n"
+           "or bad configuration file (each mistake as FILE:LINE: reason, before anything\n"
+           "reaches the chip).\n";
 }
 
 [[noreturn]] void usageError(const std::string& message) {
