@@ -122,13 +122,18 @@ def group_rights():
         sys.exit(77)
     for directory in (os.path.dirname(liud.socket), os.path.dirname(os.path.dirname(liud.socket))):
         os.chmod(directory, 0o755)  # nobody may reach the socket
-    def as_nobody(groups, request):
+    def as_nobody(groups, *options_and_request):
+        *options, request = options_and_request
         return subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", groups, LIUCTL,
-                               "--connect", liud.socket, "--json", "-c", request],
+                               "--connect", liud.socket, "--json", *options, "-c", request],
                               capture_output=True, text=True, timeout=20)
-    reader = as_nobody("--clear-groups", "status 0; set txpower 0 up")
+    reader = as_nobody("--clear-groups", "-k", "status 0; connected; set txpower 0 up; "
+                       "broadcast on")
     answers = [json.loads(line) for line in reader.stdout.splitlines()]
-    assert answers[0]["ok"] and "uid 65534 may only read" in answers[1]["error"], reader
+    assert answers[0]["ok"] and answers[1]["connected"], reader  # read at liud's chip
+    assert [a["error"] for a in answers[2:]] == [
+        f"{command}: refused: changing the chip takes root or a member of group 100 (uid 65534 "
+        "may only read)" for command in ("set", "broadcast")], reader
     member = as_nobody("--groups=100", "set txpower 0 up")
     assert member.returncode == 0, member
     liud.stop()

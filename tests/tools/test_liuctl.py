@@ -102,13 +102,15 @@ def group_json():
     """--json: one object a line for every command, errors and help included."""
     result, _ = run("--json", "-k", "-c",
                     "init sym 4; set linetype 2 t1; get linetype 2; poll; show 1-2; "
-                    "write 0x23 0 0x0c; dump 0; refclk b 3; help set; frob; set lbo 9 1",
-                    scenario=data("session.scenario"))
+                    "write 0x23 0 0x0c; dump 0; refclk b 3; help set; frob; set lbo 9 1; "
+                    "broadcast on", scenario=data("session.scenario"))
     assert result.returncode == 2
     lines = [json.loads(line) for line in result.stdout.splitlines()]
     assert [line.get("command") for line in lines] == ["init", "set", "get", "poll", "show", "write",
-                                                       "dump", "refclk", "help", None, "set"]
+                                                       "dump", "refclk", "help", None, "set",
+                                                       "broadcast"]
     assert all(line["ok"] for line in lines[:9]) and not lines[9]["ok"] and lines[10]["status"] == 2
+    assert lines[11]["mode"] == 1
     assert lines[1]["ports"][0]["readBack"]["terminationRegister"] == 0x12
     assert lines[2]["ports"][0]["value"] == 1 and lines[2]["ports"][0]["registers"]["mode"] == "T1/JT1"
     assert lines[3]["ports"][1]["LOS"] == "active" and lines[3]["ports"][0]["AIS"] == "active"
