@@ -15,19 +15,13 @@ import sys
 import threading
 import time
 
-from liutest import RESET, Liud, scratch, start, wait_for
+from liutest import RESET, Liud, scratch, start, timed_transfers, wait_for
 
 LIUD, LIUCTL = os.environ["LIUD"], os.environ["LIUCTL"]
 
 
 def config(*lines):
     return "\n".join(("[global]", "inout = sym") + lines) + "\n"
-
-
-def timed_transfers(liud):
-    """(seconds, transfer) of the chip's transfer log."""
-    with open(liud.log) as file:
-        return [(float(line.split(" ", 1)[0]), line.split(" ", 1)[1].rstrip("\n")) for line in file]
 
 
 def watch_stream(client):
@@ -154,13 +148,13 @@ def group_fairness():
     liud = Liud(config_text=config("client_timeout = 30s"),
                 env={"NOTIFY_SOCKET": notify_path, "WATCHDOG_USEC": "1000000"})
     clients = [liud.connect() for _ in range(120)]
-    begin = timed_transfers(liud)[-1][0]
+    begin = timed_transfers(liud.log)[-1][0]
     for number, client in enumerate(clients):
         client.sendall(b"get linetype 0-1\n" if number % 20 == 0 else b"show all\nshow all\n")
     started = len(watchdog)
     for client in clients:
         client.makefile("rb").readline()
-    log = [(t, what) for t, what in timed_transfers(liud) if t > begin]
+    log = [(t, what) for t, what in timed_transfers(liud.log) if t > begin]
     polls = [t for (t, what), (_, before) in zip(log[1:], log) if what == "R ch0 0x36 -> 0x00"
              and not before.startswith("R ch0 0x36")]
     gaps = [b - a for a, b in zip(polls, polls[1:])]

@@ -85,6 +85,41 @@ def transfers(log):
         return [line.split(" ", 1)[1].rstrip("\n") for line in file]
 
 
+def timed_transfers(log):
+    """liusim's transfer log (--log) with the times: [(seconds, "R ch3 0x36 -> 0x01"), ...]"""
+    if not os.path.exists(log):
+        return []
+    with open(log) as file:
+        return [(float(line.split(" ", 1)[0]), line.split(" ", 1)[1].rstrip("\n")) for line in file]
+
+
+def alarm_work(timed, ports=8):
+    """A stretch of liusim's transfer log (timed_transfers) that holds liud's alarm work and
+    nothing else, as its scans (each port's alarm status register once, in port order) and
+    full polls (the library's: six reads a port): [(kind, seconds, registers)], kind "scan" or
+    "poll", registers as read (None: the read failed).  A scan or poll the stretch cuts short
+    at its end is left out; anything else fails."""
+    reads = []
+    for seconds, transfer in timed:
+        match = re.fullmatch(r"R ch(\d+) 0x36 -> (0x..|-- FAILED)", transfer)
+        assert match, f"{seconds}: {transfer}: not a read of an alarm status register"
+        reads.append((int(match[1]), None if match[2].startswith("--") else int(match[2], 16)))
+    shapes = (("scan", list(range(ports))), ("poll", [p for p in range(ports) for _ in range(6)]))
+    work, at = [], 0
+    while at < len(reads):
+        channels = [channel for channel, _ in reads[at:at + 6 * ports]]
+        for kind, order in shapes:
+            if channels[:len(order)] == order:
+                break
+        else:
+            assert any(channels == order[:len(channels)] for _, order in shapes), \
+                f"{timed[at][0]}: neither a scan nor a poll: {timed[at:at + 8]}"
+            break  # cut short by the end of the stretch
+        work.append((kind, timed[at][0], [value for _, value in reads[at:at + len(order)]]))
+        at += len(order)
+    return work
+
+
 def expected(path):
     """A file of expected output without its comment lines."""
     with open(path) as file:
