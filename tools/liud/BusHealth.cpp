@@ -8,10 +8,12 @@ namespace liud {
 
 std::optional<liuproto::ChipEvent> BusHealth::observe(unsigned transfers, std::uint64_t failed,
                                                       std::chrono::system_clock::time_point when) {
-    const std::string time = liucmd::utcTimestamp(when);
+    // Most observations change nothing: the time is written out only for those that do
+    // (a scan every few milliseconds would otherwise spend most of its own work on it).
+    const auto time = [when] { return liucmd::utcTimestamp(when); };
     if (failed > 0) {
         if (!runStart_) {
-            runStart_ = time;
+            runStart_ = time();
             failedInRun_ = 0;
         }
         failedInRun_ += failed;
@@ -21,22 +23,22 @@ std::optional<liuproto::ChipEvent> BusHealth::observe(unsigned transfers, std::u
     const bool silent = transfers > 0 && failed >= transfers;
     if (answering_ && silent) {
         answering_ = false;
-        since_ = time;
+        since_ = time();
         log_.write(liutool::Priority::Error,
                    "the chip does not answer: every transfer of a poll failed (" +
                        std::to_string(failedInRun_) + " failed transfers since " + *runStart_ +
                        "); alarms and settings stay as last seen, unknown, until it answers again");
-        return liuproto::ChipEvent{false, time, failedTransfers()};
+        return liuproto::ChipEvent{false, *since_, failedTransfers()};
     }
     if (!answering_ && failed == 0) {
         answering_ = true;
         log_.write(liutool::Priority::Notice, "the chip answers again (silent since " + *since_ +
                                                   ", " + std::to_string(failedTransfers()) +
                                                   " failed transfers since start-up)");
-        since_ = time;
+        since_ = time();
         summarised_ = failedTransfers(); // in the line above
         windowStart_.reset();
-        return liuproto::ChipEvent{true, time, failedTransfers()};
+        return liuproto::ChipEvent{true, *since_, failedTransfers()};
     }
     return std::nullopt;
 }
