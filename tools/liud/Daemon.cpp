@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
+#include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -106,11 +108,15 @@ bool Daemon::turn() {
     pollSet_.clear();
     pollSet_.push_back({signals_, POLLIN, 0});
     server_->addTo(pollSet_);
+    // Woken when the next work is due, not at the next whole millisecond: a scan that
+    // starts late makes every change it sees later by as much.
     const auto wait =
-        std::max(std::chrono::ceil<std::chrono::milliseconds>(untilNextWork(Clock::now())),
-                 std::chrono::milliseconds(0));
-    if (::poll(pollSet_.data(), pollSet_.size(), static_cast<int>(wait.count())) < 0 &&
-        errno != EINTR) {
+        std::max(std::chrono::duration_cast<std::chrono::nanoseconds>(untilNextWork(Clock::now())),
+                 std::chrono::nanoseconds(0));
+    const auto whole = std::chrono::floor<std::chrono::seconds>(wait);
+    const timespec timeout{static_cast<time_t>(whole.count()),
+                           static_cast<long>((wait - whole).count())};
+    if (::ppoll(pollSet_.data(), pollSet_.size(), &timeout, nullptr) < 0 && errno != EINTR) {
         log_.write(Priority::Error, std::string("poll: ") + std::strerror(errno));
         return false;
     }
