@@ -163,7 +163,8 @@ def latency():
     print(f"change to liud's log line: {spread(to_log)}")
     print(f"change to the watch event at a client: {spread(to_watch)}")
     if snmp:
-        print(f"change to the dsx1LineStatusChange at snmptrapd: {spread(to_trap)}")
+        print(f"change to the dsx1LineStatusChange at snmptrapd: {spread(to_trap)}; after the "
+              f"watch event: {spread([trap - event for trap, event in zip(to_trap, to_watch)])}")
     # Each change in liusim's log: the scan read that saw it, the end of the poll that scan
     # started and the frames from the one to the other.
     work, reads, _, _, _ = alarm_reads(liud.log, mark)
