@@ -84,18 +84,24 @@ class Board:
         raise AssertionError("the watch stream ended without its answer")
 
 
+BITS = (0x01, 0x02, 0x04, 0x08, 0x10, 0x80)  # what each of a port's six poll reads looks at
+
+
 def check_polls(work, interval):
-    """A scan that reads a register changed since the scan before (in the bits the library
-    reads), or a port unknown (its last read failed, or a poll's), is followed at once by one
-    full poll; every other poll comes a poll interval after the one before."""
+    """A scan that reads a register changed since the last reading (a scan's or a poll's, in
+    the bits the library reads), or a port unknown (its last read failed, or a poll's), is
+    followed at once by one full poll; every other poll comes a poll interval after the one
+    before."""
     previous, last_poll, changed = None, None, False
     for kind, seconds, registers in work:
         if kind == "poll":
             assert changed or last_poll is None or seconds - last_poll > interval * 0.9, \
                 f"{seconds}: a full poll {seconds - last_poll:.3f} s after the last, no change"
             last_poll, changed = seconds, False
-            if None in registers and previous:
-                previous = [None] * len(previous)
+            failed = None in registers
+            previous = [None if failed else sum(read & bit for read, bit in
+                                                zip(registers[6 * p:6 * p + 6], BITS))
+                        for p in range(len(registers) // 6)]
             continue
         assert not changed, f"{seconds}: no full poll after the scan that saw a change"
         changed = previous is not None and any(
@@ -138,10 +144,14 @@ def group_scan():
             at = board.transfer(r"R ch7 0x36")
             change([f"status 1 {int(active)}", f"status 6 {4 * active}"],
                    [(1, "LOS", active), (6, "DF", active)])
-            changed = [(registers[1] & 1 == active, registers[6] & 4 == 4 * active)
-                       for kind, seconds, registers in board.work()
-                       if kind == "scan" and seconds > at]
-            if next(seen for seen in changed if any(seen)) == (True, True):  # by one scan
+            # The scan that saw port 1 change stops there and asks for the poll, which must
+            # have read port 6 changed too (its DF read: the third of port 6's six).
+            work = [entry for entry in board.work() if entry[1] > at]
+            seen = next(number for number, (kind, _, registers) in enumerate(work)
+                        if kind == "poll" or (len(registers) > 1 and
+                                              registers[1] & 1 == active))
+            if (work[seen][0] == "scan" and len(work[seen][2]) == 2 and work[seen + 1][0] == "poll"
+                    and work[seen + 1][2][6 * 6 + 2] & 4 == 4 * active):  # by one scan
                 break
             # A scan went on between the two changes: undo them and try again.
             change([f"status 1 {int(not active)}", f"status 6 {4 * (not active)}"],

@@ -97,26 +97,33 @@ def alarm_work(timed, ports=8):
     """A stretch of liusim's transfer log (timed_transfers) that holds liud's alarm work and
     nothing else, as its scans (each port's alarm status register once, in port order) and
     full polls (the library's: six reads a port): [(kind, seconds, registers)], kind "scan" or
-    "poll", registers as read (None: the read failed).  A scan or poll the stretch cuts short
-    at its end is left out; anything else fails."""
+    "poll", registers as read (None: the read failed).  A scan that stops short of the last
+    port is followed by the poll it asked for.  A scan or poll the stretch cuts short at its end
+    is left out; anything else fails."""
     reads = []
     for seconds, transfer in timed:
         match = re.fullmatch(r"R ch(\d+) 0x36 -> (0x..|-- FAILED)", transfer)
         assert match, f"{seconds}: {transfer}: not a read of an alarm status register"
         reads.append((int(match[1]), None if match[2].startswith("--") else int(match[2], 16)))
-    shapes = (("scan", list(range(ports))), ("poll", [p for p in range(ports) for _ in range(6)]))
+    poll = [p for p in range(ports) for _ in range(6)]
+    polls_at = lambda at: [channel for channel, _ in reads[at:at + len(poll)]] == poll
     work, at = [], 0
     while at < len(reads):
-        channels = [channel for channel, _ in reads[at:at + 6 * ports]]
-        for kind, order in shapes:
-            if channels[:len(order)] == order:
-                break
-        else:
-            assert any(channels == order[:len(channels)] for _, order in shapes), \
+        if polls_at(at):
+            work.append(("poll", timed[at][0], [value for _, value in reads[at:at + len(poll)]]))
+            at += len(poll)
+            continue
+        # A scan reads the ports in order; it stops at a port that asks for the poll.
+        length = 0
+        while at + length < len(reads) and length < ports and reads[at + length][0] == length:
+            length += 1
+        if length < ports and not polls_at(at + length):
+            rest = [channel for channel, _ in reads[at + length:]]
+            assert at + length == len(reads) or rest == poll[:len(rest)], \
                 f"{timed[at][0]}: neither a scan nor a poll: {timed[at:at + 8]}"
             break  # cut short by the end of the stretch
-        work.append((kind, timed[at][0], [value for _, value in reads[at:at + len(order)]]))
-        at += len(order)
+        work.append(("scan", timed[at][0], [value for _, value in reads[at:at + length]]))
+        at += length
     return work
 
 

@@ -9,6 +9,19 @@
 
 namespace liud {
 
+namespace {
+
+// The bit of each indication in the alarm status register (bits 5 and 6 are
+// none of the library's indications).
+constexpr std::pair<liucmd::Indication, std::uint8_t> kIndicationBitOf[] = {
+    {liucmd::Indication::LOS, LIUDRV_STATUS_LOS},   {liucmd::Indication::AIS, LIUDRV_STATUS_AIS},
+    {liucmd::Indication::DF, LIUDRV_STATUS_DF},     {liucmd::Indication::TLOS, LIUDRV_STATUS_TLOS},
+    {liucmd::Indication::PRBS, LIUDRV_STATUS_PRBS}, {liucmd::Indication::EQ, LIUDRV_STATUS_EQ}};
+constexpr std::uint8_t kIndicationBits = LIUDRV_STATUS_LOS | LIUDRV_STATUS_AIS | LIUDRV_STATUS_DF |
+                                         LIUDRV_STATUS_TLOS | LIUDRV_STATUS_PRBS | LIUDRV_STATUS_EQ;
+
+} // namespace
+
 AlarmMonitor::AlarmMonitor() {
     snapshot_.table = liucmd::initialAlarmTable();
     known_.fill(true);
@@ -36,6 +49,17 @@ AlarmMonitor::Poll AlarmMonitor::poll() {
         return result;
     }
     std::fill(known_.begin(), known_.end(), true);
+    // What the poll read, as the scan reads it: the next scan compares with
+    // it, so a change the poll saw first asks for no second poll.
+    for (unsigned port = 0; port < snapshot_.ports; ++port) {
+        std::uint8_t bits = 0;
+        for (const auto& [indication, bit] : kIndicationBitOf) {
+            if (buffer[port][static_cast<std::size_t>(indication)] == LIUDRV_ALARM_ACTIVE) {
+                bits |= bit;
+            }
+        }
+        scanned_[port] = bits;
+    }
     // The library's table as the clean polls alone would have made it:
     // active when present, inactive once clear after active.
     liucmd::AlarmTable now = snapshot_.table;
@@ -63,10 +87,6 @@ AlarmMonitor::Poll AlarmMonitor::poll() {
 }
 
 AlarmMonitor::Scan AlarmMonitor::scan() {
-    // The bits the library reads (bits 5 and 6 are none of its indications).
-    constexpr std::uint8_t kIndicationBits = LIUDRV_STATUS_LOS | LIUDRV_STATUS_AIS |
-                                             LIUDRV_STATUS_DF | LIUDRV_STATUS_TLOS |
-                                             LIUDRV_STATUS_PRBS | LIUDRV_STATUS_EQ;
     Scan result;
     ++scans_;
     lastScanTime_ = std::chrono::system_clock::now();
@@ -82,9 +102,11 @@ AlarmMonitor::Scan AlarmMonitor::scan() {
         }
         value &= kIndicationBits;
         if (!known_[port] || scanned_[port] != value) {
+            // The poll reads every port again and leaves each one's reading
+            // behind: the rest of this scan would be frames spent twice.
             result.wantsPoll = true;
+            break;
         }
-        scanned_[port] = value;
     }
     return result;
 }

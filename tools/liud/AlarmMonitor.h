@@ -16,8 +16,10 @@
 // liuDrv_read: it publishes nothing itself, but tells when the library's
 // poll is worth running (a register changed since the last scan, or a port
 // is unknown and could be read again), so a change is seen within a scan
-// interval for a sixth of the bus.  A failed scan read marks its port
-// unknown, as a failed poll does, and changes nothing else.
+// interval for a sixth of the bus.  A scan stops at the first port that
+// asks for the poll (the poll reads them all), and a clean poll leaves its
+// own readings as the next scan's comparison.  A failed scan read marks its
+// port unknown, as a failed poll does, and changes nothing else.
 #pragma once
 
 #include "Alarms.h"

@@ -25,7 +25,7 @@ std::optional<liuproto::ChipEvent> BusHealth::observe(unsigned transfers, std::u
         answering_ = false;
         since_ = time();
         log_.write(liutool::Priority::Error,
-                   "the chip does not answer: every transfer of a poll failed (" +
+                   "the chip does not answer: every transfer of a read of the alarms failed (" +
                        std::to_string(failedInRun_) + " failed transfers since " + *runStart_ +
                        "); alarms and settings stay as last seen, unknown, until it answers again");
         return liuproto::ChipEvent{false, *since_, failedTransfers()};
