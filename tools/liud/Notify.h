@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Notifications to the service manager (systemd's sd_notify): readiness,
-// status, reloading, stopping and the watchdog.  In a build without
-// libsystemd (LIUD_SYSTEMD off) every call does nothing.
+// status, reloading, stopping and the watchdog.  Sent through libsystemd
+// where liud is built with it (LIUD_SYSTEMD), otherwise by liud itself over
+// the same datagram protocol.  Outside a Type=notify service (no
+// NOTIFY_SOCKET) every call does nothing.
 #pragma once
 
 #include <chrono>
