@@ -18,10 +18,14 @@ include(CMakePackageConfigHelpers)
 
 # liu_install_tool(TARGET COMPONENT COMPONENT [DESTINATION DIR])
 #   Installs the executable TARGET into DIR (default: the bin directory; the
-#   daemons go to the sbin directory), in COMPONENT.  The installed
-#   executable finds the project's shared libraries relative to itself
-#   ($ORIGIN/../lib...), so it runs from any prefix without LD_LIBRARY_PATH;
-#   the libraries themselves get no run path.
+#   daemons go to the sbin directory), in COMPONENT.  Installed under a prefix
+#   of its own (`cmake --install --prefix DIR`), the executable finds the
+#   project's shared libraries relative to itself ($ORIGIN/../lib...), so it
+#   runs from there without LD_LIBRARY_PATH.  Installed under /usr (the
+#   packages, a board's sysroot) the libraries are in the dynamic loader's
+#   own directories and the executable keeps no run path, as Debian expects.
+#   The prefix is the one of the install, not of the configure step, so the
+#   decision is taken then.  The libraries themselves never get a run path.
 function(liu_install_tool target)
     cmake_parse_arguments(PARSE_ARGV 1 ARG "" "COMPONENT;DESTINATION" "")
     if(ARG_UNPARSED_ARGUMENTS OR NOT ARG_COMPONENT)
@@ -40,6 +44,14 @@ function(liu_install_tool target)
     endif()
     set_target_properties(${target} PROPERTIES INSTALL_RPATH "${run_path}")
     install(TARGETS ${target} RUNTIME DESTINATION ${ARG_DESTINATION} COMPONENT ${ARG_COMPONENT})
+    # RPATH_REMOVE is the step CMake's own install scripts use for a target
+    # without an install run path.
+    install(CODE "
+        if(CMAKE_INSTALL_PREFIX MATCHES \"^/(usr)?/?$\")
+            file(RPATH_REMOVE FILE
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${ARG_DESTINATION}/$<TARGET_FILE_NAME:${target}>\")
+        endif()"
+        COMPONENT ${ARG_COMPONENT})
 endfunction()
 
 # The libraries, their headers, the CMake package and the pkg-config files.
