@@ -8,8 +8,8 @@
 #   target C/C++ runtime           libc6:armhf libstdc++6:armhf (dpkg-shlibdeps
 #                                  computes the armhf packages' dependencies from them)
 #   packaging and consumer checks  dpkg-dev pkgconf file make
-#   liud's configuration parser    libinih-dev:armhf (libsystemd-dev:armhf is
-#                                  optional: liud notifies systemd where it is)
+#   liud's configuration parser    libinih-dev:armhf
+#   liud's notifications           libsystemd-dev:armhf (readiness, watchdog)
 #   optional: line editing for liuctl on the board  libedit-dev:armhf
 # Idempotent: packages already present are not touched, and apt-get runs
 # only when something is missing.  Needs root (or sudo) for the install.
@@ -19,7 +19,7 @@ required=(
     g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf
     qemu-user
     libc6:armhf libstdc++6:armhf
-    libgtest-dev:armhf libgmock-dev:armhf libinih-dev:armhf
+    libgtest-dev:armhf libgmock-dev:armhf libinih-dev:armhf libsystemd-dev:armhf
     dpkg-dev pkgconf file make
 )
 optional=(libedit-dev:armhf)
