@@ -4,7 +4,9 @@
 # the system group liu of the example configuration
 # (liud's tests: python3, promtool from prometheus; its unit check:
 # systemd-analyze from systemd; manual pages: scdoc; liu-snmp: net-snmp's
-# agent library, and snmpd, snmptrapd and the snmp clients for its test).
+# agent library, and snmpd, snmptrapd and the snmp clients for its test;
+# the Debian packages: dpkg-dev for dpkg-shlibdeps and dpkg-parsechangelog,
+# lintian, and python3-debian to read their copyright file).
 # Idempotent: packages already present are not touched, and apt-get runs
 # only when something is missing.  Needs root (or sudo) for the install.
 set -euo pipefail
@@ -17,6 +19,7 @@ packages=(
     nlohmann-json3-dev libinih-dev libsystemd-dev
     scdoc python3 prometheus systemd
     libsnmp-dev snmpd snmptrapd snmp
+    dpkg-dev lintian python3-debian
 )
 if [ "$#" -gt 0 ]; then
     packages+=("$@")
