@@ -135,9 +135,10 @@ log and a Prometheus metrics file, repairs settings that drifted, and
 serves liuctl and liu-snmp on a control socket.
 
 The systemd unit is Type=notify with a watchdog and is not enabled by the
-package: start from /usr/share/doc/liud/examples/liud.conf. Members of the
-system group liu, which the package creates, may change the chip through
-the socket. An upgrade does not restart liud (a new liud resets the chip).]=])
+package: start from /usr/share/doc/liud/examples/liud.conf. The package
+creates the system group liu, whose members the configuration may let
+change the chip through the socket. An upgrade does not restart liud (a new
+liud resets the chip).]=])
 set(CPACK_COMPONENT_LIU-SNMP_DESCRIPTION [=[DS1-MIB AgentX subagent for the 82V5088 LIU
 liu-snmp serves the DS1-MIB (RFC 4805) dsx1ConfigTable of the ports liud
 owns to snmpd over AgentX, beside the host's IF-MIB interfaces, sends
