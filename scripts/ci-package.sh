@@ -207,6 +207,14 @@ for arch in amd64 armhf; do
     mapfile -t files < <(find "$unpacked" -type f)
     stray=$(with_run_path "${files[@]}")
     [ -z "$stray" ] || fail "$arch packages: binaries with a run path: $stray"
+    # liud's group as the postinst's systemd-sysusers creates it on a system
+    # without it (this machine has it already: scripts/deps.sh).
+    sysroot=$work/sysusers-$arch
+    mkdir -p "$sysroot/etc" "$sysroot/usr/lib/sysusers.d"
+    cp "$unpacked/usr/lib/sysusers.d/liud.conf" "$sysroot/usr/lib/sysusers.d/"
+    systemd-sysusers --root="$sysroot" liud.conf
+    gid=$(sed -n 's/^liu:x:\([0-9]*\):$/\1/p' "$sysroot/etc/group")
+    [ -n "$gid" ] && [ "$gid" -lt 1000 ] || fail "$arch liud: its sysusers.d file does not make liu a system group"
     # The board's liud as the PC's: ready when configured, watched by systemd.
     unit=$unpacked/usr/lib/systemd/system/liud.service
     grep -qx 'Type=notify' "$unit" && grep -qE '^WatchdogSec=[1-9]' "$unit" ||
