@@ -123,8 +123,8 @@ std::vector<std::string> Configurator::plan(const Config& config) {
     std::snprintf(line, sizeof line,
                   "%s: good: %s interface, %u ports, alarms %spolled every %lld ms, %s; control "
                   "socket %s",
-                  config.path.c_str(), liucmd::inoutName(config.inout).c_str(), config.ports,
-                  scan, static_cast<long long>(config.pollInterval.count()), audit,
+                  config.path.c_str(), liucmd::inoutName(config.inout).c_str(), config.ports, scan,
+                  static_cast<long long>(config.pollInterval.count()), audit,
                   config.socketPath.c_str());
     std::vector<std::string> lines = {line};
     for (unsigned port = 0; port < config.ports; ++port) {
