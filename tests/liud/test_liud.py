@@ -99,8 +99,9 @@ def group_clients():
     assert liud.request("set lbo 5 3")["ports"][0]["readBack"]["templateCode"] == "T1"
     assert liud.request("set linecode 5 2")["ok"]
     assert liud.request("status 5")["ports"][0]["config"]["lineCode"] == 2
-    attached = liud.liuctl("-c", "poll; init sym 8")
+    attached = liud.liuctl("-k", "-c", "poll; init sym 8; inout asym")
     assert attached.returncode == 1 and "liuctl: init: refused" in attached.stderr, attached
+    assert "liuctl: inout: refused: liud takes" in attached.stderr, attached  # sent to liud
     liud.stop()
     assert liud.transfers().count(RESET) == 1
 
