@@ -158,15 +158,28 @@ def group_reload():
 
 
 def group_socket():
-    """The socket's mode and group; a live socket is not taken over."""
+    """The socket's mode and group, also after a reload; a live socket is not taken over.
+    Without the scan, liud polls at the poll interval as it did, and sleeps in between."""
     mine = [g for g in grp.getgrall() if os.getuid() == 0 or g.gr_gid in os.getgroups()]
     group = next((g for g in mine if g.gr_gid != os.getgid()), grp.getgrgid(os.getgid()))
-    liud = Liud(config_text=config("socket_mode = 0640", "socket_group = " + group.gr_name))
+    access = ("socket_mode = 0640", "socket_group = " + group.gr_name, "scan_interval = off")
+    liud = Liud(config_text=config(*access))
     info = os.stat(liud.socket)
     assert stat.S_IMODE(info.st_mode) == 0o640 and info.st_gid == group.gr_gid, info
     second = subprocess.run([LIUD, "--config", liud.config, "--socket", liud.socket],
                             capture_output=True, text=True, timeout=20)
     assert second.returncode == 1 and "another process listens there" in second.stderr, second
+    daemon = liud.request("status")["daemon"]
+    cpu = lambda: sum(map(int, open(f"/proc/{daemon['pid']}/stat").read().split(") ")[1].split()[11:13]))
+    before = cpu()
+    time.sleep(1)
+    now = liud.request("status")["daemon"]
+    assert now["scans"] == 0 and 6 <= now["polls"] - daemon["polls"] <= 14, (daemon, now)
+    assert cpu() - before < 30, "liud does not sleep between its polls"  # clock ticks of 1 s
+    liud.write_config(config(*access).replace("0640", "0600"))
+    liud.signal(signal.SIGHUP)
+    wait_for(lambda: liud.log_lines("^<6>reloaded"), what="the reload")
+    assert stat.S_IMODE(os.stat(liud.socket).st_mode) == 0o600
     liud.stop()
 
 
@@ -228,7 +241,8 @@ def group_metrics():
     liud = Liud(config_text=config("metrics = " + metrics, "[port 1]", 'circuit = A "B" C\\D'))
     liud.ctl("alarm", "2", "los", "on")
     text = lambda: open(metrics).read()
-    wait_for(lambda: 'liud_alarm_active{port="2",indication="LOS"} 1' in text(), what="LOS")
+    # Written when the alarm changes, not at the next interval (10 s).
+    wait_for(lambda: 'liud_alarm_active{port="2",indication="LOS"} 1' in text(), 3, what="LOS")
     assert 'liud_alarm_changes_total{port="2",indication="LOS"} 1' in text()
     check = subprocess.run(["promtool", "check", "metrics"], input=text(), text=True,
                            capture_output=True)
