@@ -176,10 +176,13 @@ def group_socket():
     now = liud.request("status")["daemon"]
     assert now["scans"] == 0 and 6 <= now["polls"] - daemon["polls"] <= 14, (daemon, now)
     assert cpu() - before < 30, "liud does not sleep between its polls"  # clock ticks of 1 s
-    liud.write_config(config(*access).replace("0640", "0600"))
+    assert liud.request("status")["daemon"]["lastAudit"] is None  # every 60 s
+    liud.write_config(config(*access, "audit_interval = 300ms").replace("0640", "0600"))
     liud.signal(signal.SIGHUP)
     wait_for(lambda: liud.log_lines("^<6>reloaded"), what="the reload")
     assert stat.S_IMODE(os.stat(liud.socket).st_mode) == 0o600
+    # The new audit interval counts from the reload, not from the old schedule.
+    wait_for(lambda: liud.request("status")["daemon"]["lastAudit"], 3, what="an audit")
     liud.stop()
 
 
@@ -224,8 +227,12 @@ def group_notify():
                 seen.update(line.split("=")[0] for line in notify.recv(4096).decode().splitlines())
         expect("READY")
         expect("WATCHDOG")
-        liud.signal(signal.SIGHUP)
-        expect("RELOADING")
+        for text in (config(), "bad"):  # a reload, and a refused one: ready again after each
+            liud.write_config(text)
+            seen.clear()
+            liud.signal(signal.SIGHUP)
+            expect("RELOADING")
+            expect("READY")
         liud.stop()
         expect("STOPPING")
 
@@ -244,6 +251,11 @@ def group_metrics():
     # Written when the alarm changes, not at the next interval (10 s).
     wait_for(lambda: 'liud_alarm_active{port="2",indication="LOS"} 1' in text(), 3, what="LOS")
     assert 'liud_alarm_changes_total{port="2",indication="LOS"} 1' in text()
+    assert liud.log_lines("metrics") == [], liud.stderr()  # written, nothing to say
+    os.rename(directory, directory + ".gone")  # the next write fails, and says why once
+    liud.ctl("alarm", "2", "los", "off")
+    wait_for(lambda: liud.log_lines("^<4>cannot write the metrics file: "), 3, what="the warning")
+    os.rename(directory + ".gone", directory)
     check = subprocess.run(["promtool", "check", "metrics"], input=text(), text=True,
                            capture_output=True)
     assert check.returncode == 0, check.stdout + check.stderr
