@@ -124,12 +124,13 @@ void Lines::refresh(Line& line, Ticks at, bool notify) {
     line.known = !away_ && chipAnswering_ && line.state.alarmsKnown;
     const std::string name =
         "port " + std::to_string(line.port) + " (ifIndex " + std::to_string(line.index) + "): ";
+    // A line liud does not have is no DS1 row: its status stays as it was.
     const long status = lineStatusValue(line.state.alarms, line.state.chip, line.known);
-    if (status != line.lineStatus) {
+    if (line.present && status != line.lineStatus) {
         line.lineStatus = status;
         line.lineStatusChanged = at;
-        const bool sent = notify && line.present && line.lineStatusTrap == kTrapEnabled;
-        if (notify && line.present) {
+        const bool sent = notify && line.lineStatusTrap == kTrapEnabled;
+        if (notify) {
             events_.log(Priority::Notice, name + "dsx1LineStatus " + std::to_string(status) + " " +
                                               lineStatusText(status) +
                                               (sent ? ", dsx1LineStatusChange sent" : ""));
