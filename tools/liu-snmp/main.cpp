@@ -8,7 +8,9 @@
 
 #include <net/if.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -58,9 +60,14 @@ std::string usage() {
 // none is.
 std::string indexCollision(long base) {
     struct if_nameindex* interfaces = if_nameindex();
+    if (interfaces == nullptr) {
+        std::fprintf(stderr,
+                     "<4>cannot list the host's interfaces (%s): ifindex_base not checked\n",
+                     std::strerror(errno));
+        return {};
+    }
     std::string collision;
-    for (const struct if_nameindex* each = interfaces; each != nullptr && each->if_index != 0;
-         ++each) {
+    for (const struct if_nameindex* each = interfaces; each->if_index != 0; ++each) {
         const long index = static_cast<long>(each->if_index);
         if (collision.empty() && index >= base && index < base + liusnmp::kChipPorts) {
             collision = std::string(each->if_name) + " (ifIndex " + std::to_string(index) + ")";
