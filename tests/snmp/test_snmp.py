@@ -5,6 +5,7 @@ AgentX master, snmptrapd, liud under liusim and liu-snmp attached to snmpd
 and liud; judged with the snmp clients, snmptrapd's log and liusim's
 transfer log.  And liu-snmp's configuration files with a mistake.
     test_snmp.py GROUP   (LIUSIM, LIUD, LIUCTL, LIU_SNMP, DATA, PYTHONPATH from ctest)"""
+import json
 import os
 import select
 import shlex
@@ -65,6 +66,11 @@ def link_traps(port):
             if trap.get(f"{IF}.1.{BASE + port}") == str(BASE + port)]
 
 
+def logged(text):
+    with open(SNMP.path("liu-snmp.log")) as file:
+        return text in file.read()
+
+
 def start_all():
     """snmpd, snmptrapd, liud and liu-snmp, once the four rows are there: liud, liu-snmp."""
     global SNMP
@@ -123,6 +129,7 @@ def group_subagent():
         assert status != 0 and error in text, (column, port, value, text)
     assert [t for t in liud.transfers()[writes:] if t.startswith("W ")] == []
     assert set_(17, 0, 2)[0] == 0 and get(17, 0) == "2"
+    assert get(19, 0) == "No Such Object available on this agent at this OID"
 
     # snmpd restarts: liu-snmp attaches again; notifications go on.
     SNMP.snmpd.terminate()
@@ -140,6 +147,7 @@ def group_subagent():
     # notification settings stay.
     liud.stop()
     wait_for(lambda: [get(10, port) for port in range(4)] == ["4096"] * 4, what="liud away")
+    assert logged("liud gone (the watch connection closed): the lines' state is not known")
     Liud(**LIUD)
     wait_for(lambda: get(10, 3) == "128", what="the new liud's state")
     assert get(10, 0) == "1" and get(17, 0) == "2" and get(9, 3) == "5"
@@ -147,6 +155,7 @@ def group_subagent():
     assert [t[f"{ENTRY}.10.{BASE + 1}"] for t in status_traps(1)] == ["4096", "1"]
     agent.terminate()
     assert agent.wait(10) == 0, "liu-snmp did not end cleanly"
+    assert not os.path.exists(SNMP.path("liu-snmp.conf")), "net-snmp's state saved"
 
 
 def group_interfaces():
@@ -183,6 +192,8 @@ def group_interfaces():
     trap, = [t for t in SNMP.notifications(LINK_DOWN)]
     assert trap[f"{IF}.7.{BASE + 2}"] == "1" and get(8, 2, IF) == "2" and link_traps(1) == [], trap
     assert 0 < int(get(9, 2, IF)) <= int(trap[".1.3.6.1.2.1.1.3.0"])
+    assert logged(f"port 2 (ifIndex {BASE + 2}): ifOperStatus down(2), linkDown sent\n")
+    assert logged(f"port 1 (ifIndex {BASE + 1}): ifOperStatus down(2)\n")
     # A loopback set through dsx1LoopbackConfig: testing, leaving down (a
     # linkUp); off again: down (a linkDown); LOS cleared: up (a linkUp).
     assert set_(9, 2, 3)[0] == 0
@@ -204,6 +215,11 @@ def group_interfaces():
     liud.ctl("fail", "from", "1")
     wait_for(lambda: [get(10, port) for port in range(4)] == ["4096"] * 4, what="the chip silent")
     assert [get(8, port, IF) for port in range(8)] == ["4"] * 4 + ["6"] * 4
+    assert logged("liud: the chip does not answer (")
+    # A set whose loopback liud refuses (the chip silent) is undone whole.
+    status, text = snmp("snmpset", f"{IFX}.14.{BASE + 1}", "i", "2", f"{ENTRY}.9.{BASE + 2}", "i", "3",
+                        community="private")
+    assert status != 0 and "commitFailed" in text and get(14, 1, IFX) == "1", text
     liud.ctl("fail", "none")
     wait_for(lambda: [get(8, port, IF) for port in range(4)] == ["1", "2", "1", "3"], what="the chip back")
     assert [get(10, port) for port in range(4)] == ["1", "64", "1", "128"]
@@ -212,8 +228,51 @@ def group_interfaces():
             "4096", get(10, port)], (port, status_traps(port))
     # Port 1 (notifications enabled again) left down for unknown and came back.
     assert link_traps(1) == [("up", "4"), ("down", "2")], link_traps(1)
+    assert logged("liud: the chip answers again")
     agent.terminate()
     assert agent.wait(10) == 0, "liu-snmp did not end cleanly"
+
+
+def group_untrusted():
+    """A liud whose answers are not its protocol: liu-snmp says so, keeps
+    nothing of them, connects again, and ends cleanly."""
+    path = os.path.join(scratch("untrusted-"), "{}").format
+    listener = socket.socket(socket.AF_UNIX)
+    listener.bind(path("liud"))
+    listener.listen()
+    listener.settimeout(10)
+    agent = start([os.environ["LIU_SNMP"], "--agentx", "unix:" + path("agentx"), "--liud", path("liud")],
+                  path("log"))
+
+    def session(status):
+        """liu-snmp's two connections, its watch and its status answered with STATUS."""
+        watch, requests = (listener.accept()[0] for _ in range(2))
+        assert watch.makefile("rb").readline() == b"watch\n"
+        assert requests.makefile("rb").readline() == b"status\n"
+        requests.sendall(status + b"\n")
+        return watch, requests
+
+    def logged(text):
+        with open(path("log")) as file:
+            return text in file.read()
+
+    # A status without its fields, then one with a daemon and no port.
+    first = session(b'{"ok":true,"command":"status","daemon":{"pid":"1"},"ports":[]}')
+    wait_for(lambda: logged("<3>liud's status not understood: "), what="the status refused")
+    daemon = {"version": "1", "pid": 1, "started": "", "config": "", "inout": "symmetrical", "ports": 0,
+              "pollIntervalMs": 50, "auditIntervalS": 0, "polls": 1, "lastPoll": "2026-12-07T00:00:00.000Z",
+              "lastAudit": None, "failedTransfers": 0, "driftsRepaired": 0, "clients": 1,
+              "chipAnswering": True, "chipSince": None}
+    watch, _ = session(json.dumps({"ok": True, "command": "status", "daemon": daemon, "ports": []}).encode())
+    wait_for(lambda: logged("liud at "), what="the status taken")
+    # An event of no known kind, then a line that is no JSON: liud is gone.
+    watch.sendall(b'{"event":"alarm","port":"two"}\n')
+    wait_for(lambda: logged("<3>liud's event not understood: "), what="the event refused")
+    watch.sendall(b"\xff{not json\n")
+    wait_for(lambda: logged("liud gone (the watch connection closed)"), what="liud taken as gone")
+    session(b"[]")  # and it comes back
+    agent.terminate()
+    assert agent.wait(10) == 0 and first
 
 
 def group_badconfig():

@@ -12,7 +12,9 @@
 #include <net-snmp/library/asn1.h>
 #include <net-snmp/library/snmp.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace liusnmp {
@@ -38,9 +40,19 @@ struct Board : Uptime, LineEvents, LoopbackSwitch {
         sent.push_back(std::string(up ? "linkUp " : "linkDown ") + std::to_string(line.port) + " " +
                        std::to_string(line.operStatus));
     }
-    bool setLoops(unsigned port, const Loops& from, const Loops& to) override {
-        sets.push_back({port, from, to});
-        return setsWork;
+    // liud takes the first `accepted` switches and refuses the next.
+    bool setLoops(unsigned port, Loops& loops, const Loops& to) override {
+        sets.push_back({port, loops, to});
+        for (const auto& [now, after] : {std::pair{&loops.remote, to.remote},
+                                         {&loops.analog, to.analog},
+                                         {&loops.digital, to.digital}}) {
+            if (*now != after && accepted <= 0) {
+                return false;
+            }
+            accepted -= *now != after ? 1 : 0;
+            *now = after;
+        }
+        return true;
     }
     struct Set {
         unsigned port;
@@ -48,7 +60,7 @@ struct Board : Uptime, LineEvents, LoopbackSwitch {
     };
     std::vector<std::string> sent;
     std::vector<Set> sets;
-    bool setsWork = true;
+    int accepted = 100;
 };
 
 // liud's status of ports 0 to count-1: E1, powered, no alarm, the chip as configured.
@@ -209,6 +221,38 @@ TEST_F(LinesTest, TimesMoveOntoANewSysUpTime) {
     EXPECT_EQ(lines.all()[0].operChanged, 0u);
 }
 
+// dsx1LineType, dsx1LineCoding and dsx1LineLength of liud's line type,
+// framing, line code and line length code, as RFC 4805 numbers them.
+TEST(PortState, TheDs1MibsNumbers) {
+    struct Case {
+        const char* lineType;
+        const char* framing; // nullptr: not given
+        int lineCode;
+        std::optional<int> lineLength;
+        long type, coding, meters;
+    } const cases[] = {
+        {"E1", "plain", 1, {}, 4, 3, 0},  {"E1", "crc4", 2, {}, 5, 5, 0},
+        {"E1", "mf", 1, {}, 6, 3, 0},     {"E1", "crc4-mf", 1, {}, 7, 3, 0},
+        {"E1", "none", 1, {}, 9, 3, 0},   {"E1", nullptr, 1, {}, 1, 3, 0},
+        {"T1", "esf", 1, 1, 2, 2, 41},    {"T1", "d4", 2, 2, 3, 5, 81},
+        {"T1", "none", 1, 4, 8, 2, 162},  {"JT1", "esf", 1, 5, 14, 2, 200},
+        {"JT1", "none", 2, {}, 16, 5, 0}, {"JT1", "d4", 1, {}, 1, 2, 0},
+        {"T1", "esf", 3, 6, 2, 6, 0}, // no such line code, no such length code
+    };
+    for (const Case& each : cases) {
+        liuproto::PortStatus port;
+        port.config.lineType = each.lineType;
+        port.config.framing =
+            each.framing != nullptr ? std::optional<std::string>(each.framing) : std::nullopt;
+        port.config.lineCode = each.lineCode;
+        port.config.lineLength = each.lineLength;
+        const PortState state = portState(port, Config{});
+        EXPECT_EQ(std::tuple(state.lineType, state.lineCoding, state.lineLength),
+                  std::tuple(each.type, each.coding, each.meters))
+            << each.lineType << " " << (each.framing != nullptr ? each.framing : "-");
+    }
+}
+
 class WritesTest : public LinesTest {
   protected:
     WritesTest() {
@@ -255,11 +299,11 @@ TEST_F(WritesTest, MadeThenUndone) {
     EXPECT_EQ(writes.apply(Table::IfX, ifXColumn::LinkUpDownTrapEnable, line, kTrapDisabled),
               SNMP_ERR_NOERROR);
     EXPECT_EQ(line.linkTrap, kTrapDisabled);
-    // Another part failed: each as it was, every loopback set again.
+    // Another part failed: each as it was.
     EXPECT_EQ(writes.undo(Table::IfX, ifXColumn::LinkUpDownTrapEnable, line), SNMP_ERR_NOERROR);
     EXPECT_EQ(line.linkTrap, kTrapEnabled);
     EXPECT_EQ(writes.undo(Table::Dsx1Config, dsx1Column::LoopbackConfig, line), SNMP_ERR_NOERROR);
-    EXPECT_EQ(board.sets[1].from, (Loops{true, false, true}));
+    EXPECT_EQ(board.sets[1].from, (Loops{true, false, false}));
     EXPECT_EQ(board.sets[1].to, (Loops{false, true, false}));
     EXPECT_EQ(line.state.configured, (Loops{false, true, false}));
     // Nothing to undo after the end, nor for a column never made.
@@ -272,13 +316,19 @@ TEST_F(WritesTest, MadeThenUndone) {
 }
 
 TEST_F(WritesTest, LiudRefusing) {
-    Line& line = *lines.find(kBase);
-    board.setsWork = false;
-    EXPECT_EQ(writes.apply(Table::Dsx1Config, dsx1Column::LoopbackConfig, line, kInwardLoop),
+    // From the analog loopback to the line loop: the remote loopback goes on,
+    // then liud refuses; the row shows what was done, the undo takes it back.
+    Line& line = *lines.find(kBase + 1);
+    board.accepted = 1;
+    EXPECT_EQ(writes.apply(Table::Dsx1Config, dsx1Column::LoopbackConfig, line, kLineLoop),
               SNMP_ERR_COMMITFAILED);
-    EXPECT_EQ(line.state.configured, Loops{});
+    EXPECT_EQ(line.state.configured, (Loops{true, true, false}));
     EXPECT_EQ(writes.undo(Table::Dsx1Config, dsx1Column::LoopbackConfig, line),
               SNMP_ERR_UNDOFAILED);
+    board.accepted = 100;
+    EXPECT_EQ(writes.undo(Table::Dsx1Config, dsx1Column::LoopbackConfig, line), SNMP_ERR_NOERROR);
+    EXPECT_EQ(board.sets.back().from, (Loops{true, true, false}));
+    EXPECT_EQ(line.state.configured, (Loops{false, true, false}));
 }
 
 } // namespace

@@ -215,13 +215,14 @@ void Agent::readEvents() {
     }
 }
 
-bool Agent::setLoops(unsigned port, const Loops& from, const Loops& to) {
-    const std::tuple<bool, bool, const char*> steps[] = {{from.remote, to.remote, "remoteloop"},
-                                                         {from.analog, to.analog, "analogloop"},
-                                                         {from.digital, to.digital, "digitalloop"}};
+bool Agent::setLoops(unsigned port, Loops& loops, const Loops& to) {
+    const std::tuple<bool&, bool, const char*> steps[] = {
+        {loops.remote, to.remote, "remoteloop"},
+        {loops.analog, to.analog, "analogloop"},
+        {loops.digital, to.digital, "digitalloop"}};
     refreshWanted_ = true; // the row shows the chip's loopbacks, read again
-    for (const auto& [before, after, setting] : steps) {
-        if (before == after) {
+    for (const auto& [now, after, setting] : steps) {
+        if (now == after) {
             continue;
         }
         const std::string request =
@@ -236,6 +237,7 @@ bool Agent::setLoops(unsigned port, const Loops& from, const Loops& to) {
             }
             return false;
         }
+        now = after;
     }
     return true;
 }

@@ -36,7 +36,7 @@ class Agent : public Uptime, public LineEvents, public LoopbackSwitch {
     void lineStatusChange(const Line& line) override;
     void link(const Line& line, bool up) override;
     // LoopbackSwitch: liud's set commands.
-    bool setLoops(unsigned port, const Loops& from, const Loops& to) override;
+    bool setLoops(unsigned port, Loops& loops, const Loops& to) override;
 
   private:
     using Clock = std::chrono::steady_clock;

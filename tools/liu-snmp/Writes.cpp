@@ -67,12 +67,10 @@ int Writes::apply(Table table, oid column, Line& line, long value) {
         return SNMP_ERR_NOERROR;
     }
     const Loops to = *loopsOfConfigValue(value);
-    const Loops from = line.state.configured;
-    made_.push_back({table, column, line.port, 0, from});
-    if (!loops_.setLoops(line.port, from, to)) {
+    made_.push_back({table, column, line.port, 0, line.state.configured});
+    if (!loops_.setLoops(line.port, line.state.configured, to)) {
         return SNMP_ERR_COMMITFAILED;
     }
-    line.state.configured = to;
     events_.log(Priority::Notice,
                 name + "dsx1LoopbackConfig " + std::to_string(value) + " (" + loopsText(to) + ")");
     return SNMP_ERR_NOERROR;
@@ -87,13 +85,9 @@ int Writes::undo(Table table, oid column, Line& line) {
         trapSwitch(table, line) = before->value;
         return SNMP_ERR_NOERROR;
     }
-    // Every loopback as it was, whatever the action got to.
-    const Loops old = before->loops;
-    if (!loops_.setLoops(line.port, Loops{!old.remote, !old.analog, !old.digital}, old)) {
-        return SNMP_ERR_UNDOFAILED;
-    }
-    line.state.configured = old;
-    return SNMP_ERR_NOERROR;
+    // Those the action got to, back.
+    return loops_.setLoops(line.port, line.state.configured, before->loops) ? SNMP_ERR_NOERROR
+                                                                            : SNMP_ERR_UNDOFAILED;
 }
 
 const Writes::Made* Writes::made(Table table, oid column, unsigned port) const {

@@ -19,8 +19,9 @@ namespace liusnmp {
 class LoopbackSwitch {
   public:
     virtual ~LoopbackSwitch() = default;
-    // Those of from that differ in to; false when one was refused or liud went.
-    virtual bool setLoops(unsigned port, const Loops& from, const Loops& to) = 0;
+    // Each of loops that differs in to, in turn, loops following what was
+    // done; false when one was refused or liud went.
+    virtual bool setLoops(unsigned port, Loops& loops, const Loops& to) = 0;
 };
 
 class Writes {
