@@ -256,14 +256,10 @@ def group_untrusted():
         with open(path("log")) as file:
             return text in file.read()
 
-    # A status without its fields, then one with a daemon and no port.
+    # A status without its fields, then a real liud's.
     first = session(b'{"ok":true,"command":"status","daemon":{"pid":"1"},"ports":[]}')
     wait_for(lambda: logged("<3>liud's status not understood: "), what="the status refused")
-    daemon = {"version": "1", "pid": 1, "started": "", "config": "", "inout": "symmetrical", "ports": 0,
-              "pollIntervalMs": 50, "auditIntervalS": 0, "polls": 1, "lastPoll": "2026-12-07T00:00:00.000Z",
-              "lastAudit": None, "failedTransfers": 0, "driftsRepaired": 0, "clients": 1,
-              "chipAnswering": True, "chipSince": None}
-    watch, _ = session(json.dumps({"ok": True, "command": "status", "daemon": daemon, "ports": []}).encode())
+    watch, _ = session(json.dumps(Liud(config=LIUD["config"], log=False).request("status")).encode())
     wait_for(lambda: logged("liud at "), what="the status taken")
     # An event of no known kind, then a line that is no JSON: liud is gone.
     watch.sendall(b'{"event":"alarm","port":"two"}\n')
