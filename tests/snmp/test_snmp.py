@@ -153,6 +153,8 @@ def group_subagent():
     assert get(10, 0) == "1" and get(17, 0) == "2" and get(9, 3) == "5"
     assert status_traps(0) == []  # disabled by the set above
     assert [t[f"{ENTRY}.10.{BASE + 1}"] for t in status_traps(1)] == ["4096", "1"]
+    # The times of changes after snmpd's restart stay as notified.
+    assert get(16, 1) == status_traps(1)[-1][f"{ENTRY}.16.{BASE + 1}"] != "0"
     agent.terminate()
     assert agent.wait(10) == 0, "liu-snmp did not end cleanly"
     assert not os.path.exists(SNMP.path("liu-snmp.conf")), "net-snmp's state saved"
@@ -235,14 +237,15 @@ def group_interfaces():
 
 def group_untrusted():
     """A liud whose answers are not its protocol: liu-snmp says so, keeps
-    nothing of them, connects again, and ends cleanly."""
+    nothing of them, connects again, and ends cleanly; started as a daemon
+    may be, with its standard input closed."""
     path = os.path.join(scratch("untrusted-"), "{}").format
     listener = socket.socket(socket.AF_UNIX)
     listener.bind(path("liud"))
     listener.listen()
     listener.settimeout(10)
     agent = start([os.environ["LIU_SNMP"], "--agentx", "unix:" + path("agentx"), "--liud", path("liud")],
-                  path("log"))
+                  path("log"), preexec_fn=lambda: os.close(0))
 
     def session(status):
         """liu-snmp's two connections, its watch and its status answered with STATUS."""
@@ -259,11 +262,20 @@ def group_untrusted():
     # A status without its fields, then a real liud's.
     first = session(b'{"ok":true,"command":"status","daemon":{"pid":"1"},"ports":[]}')
     wait_for(lambda: logged("<3>liud's status not understood: "), what="the status refused")
-    watch, _ = session(json.dumps(Liud(config=LIUD["config"], log=False).request("status")).encode())
+    status = json.dumps(Liud(config=LIUD["config"], log=False).request("status")).encode()
+    watch, requests = session(status)
     wait_for(lambda: logged("liud at "), what="the status taken")
-    # An event of no known kind, then a line that is no JSON: liud is gone.
+    # An event of no known kind; the chip silent, and no answer to the
+    # status read for it: liud is gone.
     watch.sendall(b'{"event":"alarm","port":"two"}\n')
     wait_for(lambda: logged("<3>liud's event not understood: "), what="the event refused")
+    watch.sendall(b'{"event":"chip","state":"silent","time":"2099-01-01T00:00:00.000Z","failedTransfers":1}\n')
+    assert requests.makefile("rb").readline() == b"status\n"
+    requests.close()
+    wait_for(lambda: logged("liud gone (no answer to status)"), what="liud taken as gone")
+    # Back; then a line that is no JSON: gone again.
+    watch, _ = session(status)
+    wait_for(lambda: logged("liud at ") and logged("ifOperStatus up(1)"), what="the lines back")
     watch.sendall(b"\xff{not json\n")
     wait_for(lambda: logged("liud gone (the watch connection closed)"), what="liud taken as gone")
     session(b"[]")  # and it comes back

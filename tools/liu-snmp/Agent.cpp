@@ -52,15 +52,14 @@ Agent::Agent(Config config)
       dsx1Table_(Table::Dsx1Config, lines_, writes_), ifTable_(Table::If, lines_, writes_),
       ifXTable_(Table::IfX, lines_, writes_), signals_(signalDescriptor()) {
     // A subagent with net-snmp's timers in the loop below (no SIGALRM), no
-    // configuration files of its own (this program has one), nothing
-    // written back at the end, and no MIB files read (it names nothing).
+    // configuration or state files of net-snmp's read (this program has its
+    // own file; it registers nothing net-snmp would save, so nothing is
+    // written at the end either), and no MIB files read (it names nothing).
     setenv("MIBS", "", 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
-    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
     if (!config_.agentx.empty()) {
         netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
                               config_.agentx.c_str());
@@ -95,6 +94,7 @@ int Agent::run() {
             (config_.agentx.empty() ? "at net-snmp's default address" : config_.agentx) +
             ", liud at " + liud_.path() + ", ifIndex " + std::to_string(config_.ifIndexBase) +
             " to " + std::to_string(config_.ifIndexBase + kChipPorts - 1));
+    uptimeStart_ = uptimeStart();
     connectLiud();
     while (true) {
         fd_set readable;
@@ -119,7 +119,7 @@ int Agent::run() {
             timeout.tv_usec = static_cast<suseconds_t>(waitUs % 1000000);
         }
         const int ready = select(count, &readable, nullptr, nullptr, &timeout);
-        if (ready < 0 && errno != EINTR) {
+        if (ready < 0) { // the signals come through signals_: nothing interrupts it
             log(Priority::Error, std::string("select: ") + std::strerror(errno));
             return 1;
         }
@@ -249,12 +249,9 @@ Ticks Agent::now() const {
 }
 
 Ticks Agent::at(double utcSeconds) const {
-    const Ticks ticks = now();
+    const double ticks = static_cast<double>(now());
     const double ago = (wallSeconds() - utcSeconds) * 100.0;
-    if (ago <= 0) {
-        return ticks;
-    }
-    return ago >= static_cast<double>(ticks) ? 0 : ticks - static_cast<Ticks>(ago);
+    return static_cast<Ticks>(std::clamp(ticks - ago, 0.0, ticks));
 }
 
 void Agent::log(Priority priority, const std::string& message) {
@@ -289,15 +286,17 @@ int Agent::netsnmpLog(int, int, void* message, void* agent) {
     return 0;
 }
 
+double Agent::uptimeStart() const {
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count() -
+           static_cast<double>(now()) / 100.0;
+}
+
 void Agent::followUptime() {
     // net-snmp's subagent counts sysUpTime from the master's when it
     // attaches: its own count before, the new master's after a restart.
-    const double start = std::chrono::duration<double>(Clock::now().time_since_epoch()).count() -
-                         static_cast<double>(now()) / 100.0;
-    if (uptimeStart_ && std::abs(start - *uptimeStart_) > 0.05) {
-        lines_.moveTimes((start - *uptimeStart_) * 100.0);
-    }
-    if (!uptimeStart_ || std::abs(start - *uptimeStart_) > 0.05) {
+    const double start = uptimeStart();
+    if (std::abs(start - uptimeStart_) > 0.05) {
+        lines_.moveTimes((start - uptimeStart_) * 100.0);
         uptimeStart_ = start;
     }
 }

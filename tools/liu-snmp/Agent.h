@@ -13,7 +13,6 @@
 #include "Writes.h"
 
 #include <chrono>
-#include <optional>
 #include <string>
 
 namespace liusnmp {
@@ -47,6 +46,8 @@ class Agent : public Uptime, public LineEvents, public LoopbackSwitch {
     bool readStatus();
     void liudGone(const std::string& why);
     void readEvents();
+    // When sysUpTime was 0, in steady clock seconds.
+    double uptimeStart() const;
     // sysUpTime starts again when snmpd does: the lines' times moved onto
     // the new count.
     void followUptime();
@@ -62,7 +63,7 @@ class Agent : public Uptime, public LineEvents, public LoopbackSwitch {
     TableHandler ifXTable_;
     std::string lastConnectError_;
     bool refreshWanted_ = false;
-    std::optional<double> uptimeStart_; // when sysUpTime was 0, steady clock seconds
+    double uptimeStart_ = 0; // the one the lines' times count from
     Clock::time_point nextStatus_{};
     Clock::time_point nextConnect_{};
     int signals_ = -1; // signalfd of SIGTERM and SIGINT
