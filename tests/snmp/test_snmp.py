@@ -107,6 +107,10 @@ def group_subagent():
     assert get(10, 2) == "64"
     trap, = status_traps(2)
     assert trap[f"{ENTRY}.10.{BASE + 2}"] == "64" and status_traps(3) == [], trap
+    assert logged(f"port 2 (ifIndex {BASE + 2}): dsx1LineStatus 64 dsx1LossOfSignal, "
+                  "dsx1LineStatusChange sent\n")
+    assert logged(f"port 3 (ifIndex {BASE + 3}): dsx1LineStatus 192 "
+                  "dsx1LossOfSignal+dsx1LoopbackState\n")
     uptime = int(get(16, 2))
     assert trap[f"{ENTRY}.16.{BASE + 2}"] == str(uptime) and 0 < uptime <= int(trap[".1.3.6.1.2.1.1.3.0"])
 
@@ -207,6 +211,7 @@ def group_interfaces():
     assert link_traps(2) == [("down", "2"), ("up", "3"), ("down", "2"), ("up", "1")], link_traps(2)
     # ifLinkUpDownTrapEnable: writable, 1 or 2.
     assert set_(14, 1, 1, IFX)[0] == 0 and get(14, 1, IFX) == "1"
+    assert logged("port 1: ifLinkUpDownTrapEnable 1 (enabled)\n")
     status, text = set_(14, 1, 3, IFX)
     assert status != 0 and "wrongValue" in text, text
     assert "notWritable" in set_(7, 1, 2, IF)[1]

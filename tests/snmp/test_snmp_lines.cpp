@@ -138,7 +138,8 @@ TEST_F(LinesTest, AlarmEventsAfterTheStatusPollChangeTheLines) {
     lines.status(status(4));
     lines.event(los(0, true, kPoll)); // in the status already
     lines.event(los(5, true));        // a port liud does not have
-    lines.event(los(9, true));
+    lines.event(los(8, true));        // a port the chip does not have
+    lines.event(ChipEvent{false, kPoll, 1});
     EXPECT_TRUE(board.sent.empty());
     for (const unsigned port : {0u, 2u, 3u}) {
         lines.event(los(port, true));
@@ -151,6 +152,10 @@ TEST_F(LinesTest, AlarmEventsAfterTheStatusPollChangeTheLines) {
     EXPECT_EQ(lines.all()[0].operChanged, 400u);
     lines.event(los(0, false));
     EXPECT_EQ(board.sent.back(), "linkUp 0 1");
+    // A change the status brings without liud's time of it: now.
+    lines.status(status(4));
+    EXPECT_EQ(states()[2], kUp);
+    EXPECT_EQ(lines.all()[2].lineStatusChanged, 500u);
 }
 
 TEST_F(LinesTest, TheChipSilentMakesEveryLineUnknownOnceEachWay) {
