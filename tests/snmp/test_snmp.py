@@ -9,6 +9,7 @@ import json
 import os
 import select
 import shlex
+import signal
 import socket
 import subprocess
 import sys
@@ -97,6 +98,7 @@ def group_subagent():
     liud, agent = start_all()
     # The walk: one row per port with the configured values.
     expect("table.expected", {"dsx1": table()})
+    assert logged("<6>net-snmp: NET-SNMP version ")  # net-snmp's lines in liu-snmp's log
 
     # LOS on port 2 and port 3 (notification disabled): each row's status
     # shows it, one notification for port 2 and none for port 3.
@@ -161,6 +163,7 @@ def group_subagent():
     assert get(16, 1) == status_traps(1)[-1][f"{ENTRY}.16.{BASE + 1}"] != "0"
     agent.terminate()
     assert agent.wait(10) == 0, "liu-snmp did not end cleanly"
+    assert logged("<6>stopping\n")
     assert not os.path.exists(SNMP.path("liu-snmp.conf")), "net-snmp's state saved"
 
 
@@ -284,7 +287,7 @@ def group_untrusted():
     watch.sendall(b"\xff{not json\n")
     wait_for(lambda: logged("liud gone (the watch connection closed)"), what="liud taken as gone")
     session(b"[]")  # and it comes back
-    agent.terminate()
+    agent.send_signal(signal.SIGINT)
     assert agent.wait(10) == 0 and first
 
 

@@ -282,7 +282,6 @@ int Agent::netsnmpLog(int, int, void* message, void* agent) {
         }
         pending.erase(0, newline + 1);
     }
-    std::fflush(stderr);
     return 0;
 }
 
