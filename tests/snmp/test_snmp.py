@@ -205,8 +205,8 @@ def group_interfaces():
     assert logged(f"port 1 (ifIndex {BASE + 1}): ifOperStatus down(2)\n")
     # A loopback set through dsx1LoopbackConfig: testing, leaving down (a
     # linkUp); off again: down (a linkDown); LOS cleared: up (a linkUp).
-    assert set_(9, 2, 3)[0] == 0
-    wait_for(lambda: get(8, 2, IF) == "3", what="testing")
+    assert set_(9, 2, 3)[0] == 0  # liu-snmp reads liud's status again at once
+    wait_for(lambda: get(8, 2, IF) == "3", 3, what="testing")
     assert set_(9, 2, 1)[0] == 0
     wait_for(lambda: get(8, 2, IF) == "2", what="down again")
     liud.ctl("alarm", "2", "los", "off")
