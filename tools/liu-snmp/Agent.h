@@ -1,81 +1,72 @@
 // SPDX-License-Identifier: MIT
-// liu-snmp's one loop: an AgentX subagent (net-snmp's agent library) serving
-// dsx1ConfigTable from what liud reports, and sending dsx1LineStatusChange
-// when a row's dsx1LineStatus changes.  net-snmp's descriptors and liud's
-// watch connection share one select(); nothing runs in a thread.
+// liu-snmp's one loop: an AgentX subagent (net-snmp's agent library) that
+// serves the lines liud reports in dsx1ConfigTable, ifTable and ifXTable,
+// and sends their notifications.  net-snmp's descriptors, liud's watch
+// connection and the signals share one select(); nothing runs in a thread.
 #pragma once
 
 #include "Config.h"
-#include "Ds1Mib.h"
+#include "Lines.h"
 #include "LiudClient.h"
+#include "Log.h"
+#include "Tables.h"
+#include "Writes.h"
 
-#include <net-snmp/net-snmp-config.h>
-#include <net-snmp/net-snmp-includes.h>
-#include <net-snmp/agent/net-snmp-agent-includes.h>
-
-#include <array>
 #include <chrono>
-#include <optional>
 #include <string>
-#include <vector>
 
 namespace liusnmp {
 
-class Agent {
+class Agent : public Uptime, public LineEvents, public LoopbackSwitch {
   public:
     explicit Agent(Config config);
-    ~Agent();
+    ~Agent() override;
     Agent(const Agent&) = delete;
     Agent& operator=(const Agent&) = delete;
 
     // Runs until SIGTERM or SIGINT; the exit status.
     int run();
 
+    // Uptime: net-snmp's count, the master's once attached.
+    Ticks now() const override;
+    Ticks at(double utcSeconds) const override;
+    // LineEvents: the log and net-snmp's notifications.
+    void log(liutool::Priority priority, const std::string& message) override;
+    void lineStatusChange(const Line& line) override;
+    void link(const Line& line, bool up) override;
+    // LoopbackSwitch: liud's set commands.
+    bool setLoops(unsigned port, Loops& loops, const Loops& to) override;
+
   private:
     using Clock = std::chrono::steady_clock;
 
-    // One row of dsx1ConfigTable.
-    struct Row {
-        PortState state;
-        long index = 0;      // dsx1LineIndex
-        long status = 0;     // dsx1LineStatus
-        u_long lastChange{}; // dsx1LineStatusLastChange, sysUpTime in centiseconds
-    };
-
-    static int handle(netsnmp_mib_handler* handler, netsnmp_handler_registration* registration,
-                      netsnmp_agent_request_info* info, netsnmp_request_info* requests);
-    void get(netsnmp_request_info* request, netsnmp_agent_request_info* info);
-    void getNext(netsnmp_request_info* request);
-    int reserve(netsnmp_request_info* request, bool second);
-    int action(netsnmp_request_info* request, bool undo);
-    void value(netsnmp_variable_list* variable, const Row& row, oid column) const;
-    Row* rowOf(const netsnmp_variable_list* variable, oid& column);
-
+    // net-snmp's log lines, whole, on our log.
+    static int netsnmpLog(int major, int minor, void* message, void* agent);
     void connectLiud();
     bool readStatus();
     void liudGone(const std::string& why);
-    void event(const Json& event);
-    // A row's dsx1LineStatus again; when it changed, logs it and sends the
-    // notification (when enabled) with the change at ticks.
-    void update(Row& row, u_long ticks);
-    bool setLoops(unsigned port, const Loops& from, const Loops& to);
-    u_long ticksAt(double utcSeconds) const;
-    // sysUpTime starts again when snmpd does: the rows' times moved onto
-    // the new count (0 for what happened before snmpd started).
+    void readEvents();
+    // When sysUpTime was 0, in steady clock seconds.
+    double uptimeStart() const;
+    // sysUpTime starts again when snmpd does: the lines' times moved onto
+    // the new count.
     void followUptime();
-    long trapEnable(unsigned port) const;
 
     Config config_;
+    liutool::Log log_;
+    std::string netsnmpPending_; // a net-snmp log line not yet ended
     LiudClient liud_;
-    std::vector<Row> rows_; // by port
-    std::array<long, kChipPorts> trapEnable_{};
-    std::string statusPoll_; // the liud poll the rows reflect
-    bool away_ = true;
+    Lines lines_;
+    Writes writes_;
+    TableHandler dsx1Table_;
+    TableHandler ifTable_;
+    TableHandler ifXTable_;
+    std::string lastConnectError_;
     bool refreshWanted_ = false;
-    std::optional<double> uptimeStart_; // when sysUpTime was 0, steady clock seconds
+    double uptimeStart_ = 0; // the one the lines' times count from
     Clock::time_point nextStatus_{};
     Clock::time_point nextConnect_{};
-    int signalPipe_[2] = {-1, -1};
+    int signals_ = -1; // signalfd of SIGTERM and SIGINT
 };
 
 } // namespace liusnmp

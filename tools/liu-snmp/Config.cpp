@@ -13,9 +13,9 @@ namespace liusnmp {
 namespace {
 
 const std::vector<std::string_view> kGlobalKeys = {
-    "liud", "agentx", "agentx_ping", "status_interval", "ifindex_base", "trap"};
+    "liud", "agentx", "agentx_ping", "status_interval", "ifindex_base", "trap", "link_trap"};
 const std::vector<std::string_view> kLineTypeKeys = {"e1", "t1", "jt1"};
-const std::vector<std::string_view> kPortKeys = {"trap", "clock", "line_length"};
+const std::vector<std::string_view> kPortKeys = {"trap", "link_trap", "clock", "line_length"};
 // dsx1LineCoding words, by value - 1.
 const std::vector<std::string_view> kCodings = {"jbzs", "b8zs",  "hdb3", "zbtsi",
                                                 "ami",  "other", "b6zs"};
@@ -135,13 +135,11 @@ class Parser {
             } else {
                 config_.ifIndexBase = number;
             }
-        } else if (key == "trap") {
-            const std::size_t which = liucmd::findChoice(value, kTrapWords);
-            if (which == kTrapWords.size()) {
-                bad(key, value, liucmd::choiceList(kTrapWords));
-            } else {
-                config_.trapEnabled = which == 0;
-            }
+        } else if (const std::size_t which = liucmd::findChoice(value, kTrapWords); // the traps
+                   which == kTrapWords.size()) {
+            bad(key, value, liucmd::choiceList(kTrapWords));
+        } else {
+            (key == "trap" ? config_.trapEnabled : config_.linkTrapEnabled) = which == 0;
         }
     }
 
@@ -177,14 +175,15 @@ class Parser {
             }
         }
         long number = 0;
-        if (key == "trap") {
+        if (key == "trap" || key == "link_trap") {
             const std::size_t which = liucmd::findChoice(value, kTrapWords);
             if (which == kTrapWords.size()) {
                 bad(key, value, liucmd::choiceList(kTrapWords));
                 return;
             }
             for (unsigned port = first; port <= last; ++port) {
-                config_.ports[port].trapEnabled = which == 0;
+                (key == "trap" ? config_.ports[port].trapEnabled
+                               : config_.ports[port].linkTrapEnabled) = which == 0;
             }
         } else if (key == "clock") {
             const std::size_t which = liucmd::findChoice(value, kClocks);

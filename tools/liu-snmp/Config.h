@@ -31,11 +31,18 @@ enum class LineCoding : int {
     B6zs = 7,
 };
 
+// ifIndex of port 0 unless the file says otherwise.  Linux numbers its
+// interfaces from 1 up, one number for each interface ever created, so a
+// base of a million stays clear of them even on a host that makes and
+// removes virtual interfaces for years.
+inline constexpr long kDefaultIfIndexBase = 1000000;
+
 // dsx1TransmitClockSource values.
 enum class ClockSource : int { Loop = 1, Local = 2, Through = 3, Adaptive = 4 };
 
 struct PortSettings {
-    std::optional<bool> trapEnabled; // otherwise Config::trapEnabled
+    std::optional<bool> trapEnabled;     // otherwise Config::trapEnabled
+    std::optional<bool> linkTrapEnabled; // otherwise Config::linkTrapEnabled
     ClockSource clock = ClockSource::Loop;
     std::optional<long> lineLength; // meters; otherwise from liud's line length
 };
@@ -46,8 +53,11 @@ struct Config {
     std::string agentx; // empty: net-snmp's default (unix:/var/agentx/master)
     std::chrono::seconds agentxPing{5};
     std::chrono::milliseconds statusInterval{10000};
-    long ifIndexBase = 1;
-    bool trapEnabled = true; // dsx1LineStatusChangeTrapEnable at start-up
+    // ifIndex (and dsx1LineIndex) of port 0: far above the kernel's
+    // interface indexes, which snmpd's ifTable shows beside the ports.
+    long ifIndexBase = kDefaultIfIndexBase;
+    bool trapEnabled = true;     // dsx1LineStatusChangeTrapEnable at start-up
+    bool linkTrapEnabled = true; // ifLinkUpDownTrapEnable at start-up
     // [line code][line type]: the dsx1LineCoding each of the library's line
     // codes 1 and 2 stands for on E1, T1 and JT1 lines.
     std::array<std::array<LineCoding, kLineTypes>, 2> lineCodes{{

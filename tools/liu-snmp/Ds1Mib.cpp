@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "Ds1Mib.h"
 
-#include <net-snmp/library/asn1.h>
-
 #include <cstdio>
 #include <ctime>
 #include <utility>
@@ -10,29 +8,6 @@
 namespace liusnmp {
 
 namespace {
-
-// dsx1ConfigEntry, by column number - 1.
-constexpr ColumnInfo kColumns[] = {
-    {"dsx1LineIndex", ASN_INTEGER, false},
-    {"dsx1IfIndex", ASN_INTEGER, false},
-    {"dsx1TimeElapsed", ASN_INTEGER, false},
-    {"dsx1ValidIntervals", ASN_INTEGER, false},
-    {"dsx1LineType", ASN_INTEGER, false},
-    {"dsx1LineCoding", ASN_INTEGER, false},
-    {"dsx1SendCode", ASN_INTEGER, false},
-    {"dsx1CircuitIdentifier", ASN_OCTET_STR, false},
-    {"dsx1LoopbackConfig", ASN_INTEGER, true},
-    {"dsx1LineStatus", ASN_INTEGER, false},
-    {"dsx1SignalMode", ASN_INTEGER, false},
-    {"dsx1TransmitClockSource", ASN_INTEGER, false},
-    {"dsx1Fdl", ASN_INTEGER, false},
-    {"dsx1InvalidIntervals", ASN_INTEGER, false},
-    {"dsx1LineLength", ASN_INTEGER, false},
-    {"dsx1LineStatusLastChange", ASN_TIMETICKS, false},
-    {"dsx1LineStatusChangeTrapEnable", ASN_INTEGER, true},
-    {"dsx1LoopbackStatus", ASN_INTEGER, false},
-};
-static_assert(std::size(kColumns) == kLastColumn);
 
 // dsx1LineType by liud's line type and framing word.
 struct Framing {
@@ -86,10 +61,6 @@ Loops chipLoops(const liuproto::ChipPort& chip, const Loops& configured) {
 
 } // namespace
 
-const ColumnInfo* columnInfo(oid column) {
-    return column >= kFirstColumn && column <= kLastColumn ? &kColumns[column - 1] : nullptr;
-}
-
 long loopbackConfigValue(const Loops& loops) {
     for (const auto& [combination, value] : kLoopConfigs) {
         if (combination == loops) {
@@ -115,7 +86,10 @@ long loopbackStatusValue(const Loops& loops) {
     return sum == 0 ? kNoLoopback : sum;
 }
 
-long lineStatusValue(const liuproto::PortAlarms& alarms, const Loops& chip, bool liudAway) {
+long lineStatusValue(const liuproto::PortAlarms& alarms, const Loops& chip, bool known) {
+    if (!known) {
+        return kOtherFailure;
+    }
     long status = 0;
     for (const auto& [indication, bit] : kIndicationStatus) {
         if (alarms.active(indication)) {
@@ -124,9 +98,6 @@ long lineStatusValue(const liuproto::PortAlarms& alarms, const Loops& chip, bool
     }
     if (chip.any()) {
         status |= kLoopbackState;
-    }
-    if (liudAway) {
-        status |= kOtherFailure;
     }
     return status == 0 ? kNoAlarm : status;
 }
@@ -145,6 +116,7 @@ PortState portState(const liuproto::PortStatus& port, const Config& config) {
     PortState state;
     state.port = port.port;
     const liuproto::ConfiguredPort& configured = port.config;
+    state.lineTypeName = configured.lineType;
     // A framing the file does not state is unknown: dsx1LineType other.
     const std::string framing = configured.framing.value_or("");
     state.lineType = kLineTypeOther;
@@ -167,7 +139,13 @@ PortState portState(const liuproto::PortStatus& port, const Config& config) {
                *configured.lineLength <= 5) {
         state.lineLength = kLineLengthMeters[*configured.lineLength - 1];
     }
+    if (state.port < kChipPorts) {
+        state.clock = static_cast<long>(config.ports[state.port].clock);
+    }
+    state.txPower = configured.txPower;
+    state.rxPower = configured.rxPower;
     state.alarms = port.alarms;
+    state.alarmsKnown = port.alarmsKnown;
     state.lastChange = port.lastChange;
     return state;
 }

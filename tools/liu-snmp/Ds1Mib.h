@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The DS1-MIB as liu-snmp serves it: the object identifiers (one table),
-// the enumerations it answers with, and how one port of liud's status
-// becomes one row of dsx1ConfigTable.
+// The DS1-MIB as liu-snmp serves it: the object identifiers, the
+// enumerations it answers with, and how one port of liud's status becomes
+// what a row of dsx1ConfigTable shows.
 #pragma once
 
 #include "Config.h"
@@ -29,7 +29,7 @@ inline constexpr oid kLineStatusChange[] = {1, 3, 6, 1, 2, 1, 10, 18, 15, 0, 1};
 inline constexpr oid kSnmpTrapOid[] = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
 
 // The columns of dsx1ConfigEntry.
-namespace column {
+namespace dsx1Column {
 enum : oid {
     LineIndex = 1,
     IfIndex = 2,
@@ -50,17 +50,7 @@ enum : oid {
     LineStatusChangeTrapEnable = 17,
     LoopbackStatus = 18,
 };
-} // namespace column
-inline constexpr oid kFirstColumn = column::LineIndex;
-inline constexpr oid kLastColumn = column::LoopbackStatus;
-
-struct ColumnInfo {
-    const char* name;
-    u_char type; // ASN_INTEGER, ASN_OCTET_STR or ASN_TIMETICKS
-    bool writable;
-};
-// The column's name, type and access; nullptr for a number that is none.
-const ColumnInfo* columnInfo(oid column);
+} // namespace dsx1Column
 
 // ---- Values -------------------------------------------------------------------
 
@@ -106,23 +96,29 @@ std::optional<Loops> loopsOfConfigValue(long value);
 // dsx1LoopbackStatus: the sum of the near-end loopbacks active.
 long loopbackStatusValue(const Loops& loops);
 
-// dsx1LineStatus of the active indications and loopbacks; liudAway adds
-// dsx1OtherFailure (the state is the last one known).
-long lineStatusValue(const liuproto::PortAlarms& alarms, const Loops& chip, bool liudAway);
+// dsx1LineStatus of the active indications and loopbacks; dsx1OtherFailure
+// alone while the line's state is not known (liud gone, the chip silent,
+// or a transfer of the port failed since its last clean poll).
+long lineStatusValue(const liuproto::PortAlarms& alarms, const Loops& chip, bool known);
 
 // The names of a dsx1LineStatus value's bits: "dsx1LossOfSignal+dsx1RcvAIS".
 std::string lineStatusText(long status);
 
-// One port of liud's status, as the row needs it.
+// One port of liud's status, as the rows need it.
 struct PortState {
     unsigned port = 0;
+    std::string lineTypeName; // liud's: "E1", "T1", "JT1"
     long lineType = 1;
     long lineCoding = static_cast<long>(LineCoding::Other);
     std::string circuit;
     Loops configured;
     Loops chip;
     long lineLength = 0; // meters
+    long clock = static_cast<long>(ClockSource::Loop);
+    bool txPower = false; // configured
+    bool rxPower = false;
     liuproto::PortAlarms alarms;
+    bool alarmsKnown = true;
     std::optional<std::string> lastChange; // UTC, liud's
 };
 

@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: MIT
-// liu-snmp: the DS1-MIB's dsx1ConfigTable for the ports liud owns, served
-// to snmpd over AgentX, with dsx1LineStatusChange notifications.
+// liu-snmp: the ports liud owns as DS1-MIB lines and IF-MIB interfaces,
+// served to snmpd over AgentX, with their notifications.
 #include "Agent.h"
 #include "CommandLine.h"
 #include "LineSocket.h"
 #include "Protocol.h"
 
+#include <net/if.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <string>
+#include <cstring>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -20,9 +24,10 @@ std::string usage() {
     std::snprintf(
         text, sizeof text,
         "Usage: liu-snmp [OPTIONS]\n"
-        "Serve the DS1-MIB's dsx1ConfigTable (1.3.6.1.2.1.10.18.6) for the ports of the\n"
-        "82V5088 LIU that liud owns, as an AgentX subagent of snmpd, and send\n"
-        "dsx1LineStatusChange when a line's status changes.  A client of liud's control\n"
+        "Serve the ports of the 82V5088 LIU that liud owns as an AgentX subagent of\n"
+        "snmpd: the DS1-MIB's dsx1ConfigTable (1.3.6.1.2.1.10.18.6) and their rows of\n"
+        "ifTable and ifXTable beside the host's interfaces; send dsx1LineStatusChange,\n"
+        "linkDown and linkUp when a line's status changes.  A client of liud's control\n"
         "socket: it never opens the chip.  Runs in the foreground; reconnects when snmpd\n"
         "or liud restart.\n"
         "\n"
@@ -40,14 +45,36 @@ std::string usage() {
         "Signals: SIGTERM and SIGINT end liu-snmp.\n"
         "\n"
         "Exit status: 0 ended by SIGTERM or SIGINT, 1 failure (net-snmp's agent library\n"
-        "did not start), 2 usage error or bad configuration file (each mistake as\n"
-        "FILE:LINE: reason).\n",
+        "did not start), 2 usage error, bad configuration file (each mistake as\n"
+        "FILE:LINE: reason) or an ifindex_base that meets the host's interface indexes.\n",
         liuproto::kDefaultSocket, kDefaultConfig);
     return text;
 }
 
 [[noreturn]] void usageError(const std::string& message) {
     liutool::usageError(kProgram, message);
+}
+
+// The host's interface whose index is among the lines' (snmpd shows the
+// host's interfaces in ifTable with the kernel's indexes); empty when
+// none is.
+std::string indexCollision(long base) {
+    struct if_nameindex* interfaces = if_nameindex();
+    if (interfaces == nullptr) {
+        std::fprintf(stderr,
+                     "<4>cannot list the host's interfaces (%s): ifindex_base not checked\n",
+                     std::strerror(errno));
+        return {};
+    }
+    std::string collision;
+    for (const struct if_nameindex* each = interfaces; each->if_index != 0; ++each) {
+        const long index = static_cast<long>(each->if_index);
+        if (collision.empty() && index >= base && index < base + liusnmp::kChipPorts) {
+            collision = std::string(each->if_name) + " (ifIndex " + std::to_string(index) + ")";
+        }
+    }
+    if_freenameindex(interfaces);
+    return collision;
 }
 
 } // namespace
@@ -98,6 +125,15 @@ int main(int argc, char** argv) {
     }
     if (agentx) {
         config.agentx = *agentx;
+    }
+    if (const std::string collision = indexCollision(config.ifIndexBase); !collision.empty()) {
+        std::fprintf(stderr,
+                     "%s: ifindex_base %ld: the ports' ifIndex %ld to %ld would meet the host's "
+                     "interface %s; choose a base above the host's interface indexes\n",
+                     kProgram, config.ifIndexBase, config.ifIndexBase,
+                     config.ifIndexBase + static_cast<long>(liusnmp::kChipPorts) - 1,
+                     collision.c_str());
+        return liutool::kExitUsage;
     }
     try {
         liusnmp::Agent agent(std::move(config));
