@@ -159,7 +159,8 @@ def group_reload():
 
 def group_socket():
     """The socket's mode and group, also after a reload; a live socket is not taken over.
-    Without the scan, liud polls at the poll interval as it did, and sleeps in between."""
+    Without the scan, liud polls at the poll interval as it did, and sleeps in between,
+    also while a client is idle."""
     mine = [g for g in grp.getgrall() if os.getuid() == 0 or g.gr_gid in os.getgroups()]
     group = next((g for g in mine if g.gr_gid != os.getgid()), grp.getgrgid(os.getgid()))
     access = ("socket_mode = 0640", "socket_group = " + group.gr_name, "scan_interval = off")
@@ -171,8 +172,13 @@ def group_socket():
     assert second.returncode == 1 and "another process listens there" in second.stderr, second
     daemon = liud.request("status")["daemon"]
     cpu = lambda: sum(map(int, open(f"/proc/{daemon['pid']}/stat").read().split(") ")[1].split()[11:13]))
+    # An idle client with half a request keeps it waiting, not spinning.
+    idle = socket.socket(socket.AF_UNIX)
+    idle.connect(liud.socket)
+    idle.sendall(b"sta")
     before = cpu()
     time.sleep(1)
+    idle.close()
     now = liud.request("status")["daemon"]
     assert now["scans"] == 0 and 6 <= now["polls"] - daemon["polls"] <= 14, (daemon, now)
     assert cpu() - before < 30, "liud does not sleep between its polls"  # clock ticks of 1 s
@@ -279,11 +285,16 @@ def group_metrics():
 
 def group_drift():
     """A register changed behind liud's back and a power glitch: found by the audit, repaired."""
+    metrics = os.path.join(scratch("drift-"), "liud.prom")
     with open(os.environ["EXAMPLE"]) as example:
-        liud = Liud(config_text=example.read().replace("audit_interval = 60s", "audit_interval = 300ms"))
+        text = example.read().replace("audit_interval = 60s", "audit_interval = 300ms")
+    text = text.replace("[global]\n", f"[global]\nmetrics = {metrics}\nmetrics_interval = 60min\n")
+    liud = Liud(config_text=text)
     good = show(liud)
     liud.ctl("poke", "4", "0x2b", "0xff")
     wait_for(lambda: liud.log_lines("audit: port 4 repaired"), what="the repair of port 4")
+    # The repair reaches the metrics file at once, not at the next write an hour later.
+    wait_for(lambda: "\nliud_drifts_repaired_total 1\n" in open(metrics).read(), 2, what="the count")
     assert show(liud) == good
     liud.ctl("reset")
     wait_for(lambda: len(liud.log_lines("repaired")) == 9, what="the repair of every port")

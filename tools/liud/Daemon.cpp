@@ -37,12 +37,6 @@ Daemon::Daemon(Config config, Options options, const Log& log)
     }
 }
 
-Daemon::~Daemon() {
-    if (signals_ >= 0) {
-        close(signals_);
-    }
-}
-
 // ---- Start-up and the loop ----------------------------------------------------
 
 int Daemon::run() {
@@ -54,8 +48,8 @@ int Daemon::run() {
     }
     sigprocmask(SIG_BLOCK, &handled, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    signals_ = signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (signals_ < 0) {
+    signals_ = liutool::Descriptor(signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!signals_) {
         log_.write(Priority::Error, std::string("cannot receive signals: ") + std::strerror(errno));
         return 1;
     }
@@ -76,9 +70,8 @@ int Daemon::run() {
     }
     server_->setControlGroup(config.controlGroup);
     session_.attach(server_.get());
-    logLibraryErrors(&log_);
+    const LibraryErrorLog libraryErrors(log_);
     if (!bringUp()) {
-        logLibraryErrors(nullptr);
         writeMetrics(false);
         return 1;
     }
@@ -99,14 +92,13 @@ int Daemon::run() {
     writeMetrics(false);
     session_.attach(nullptr);
     server_.reset();
-    logLibraryErrors(nullptr);
     return stopping_ ? 0 : 1;
 }
 
 bool Daemon::turn() {
     const Config& config = running_.config;
     pollSet_.clear();
-    pollSet_.push_back({signals_, POLLIN, 0});
+    pollSet_.push_back({signals_.get(), POLLIN, 0});
     server_->addTo(pollSet_);
     // Woken when the next work is due, not at the next whole millisecond: a scan that
     // starts late makes every change it sees later by as much.
@@ -122,7 +114,7 @@ bool Daemon::turn() {
     }
     if ((pollSet_[0].revents & POLLIN) != 0) {
         signalfd_siginfo info{};
-        while (::read(signals_, &info, sizeof info) == sizeof info) {
+        while (::read(signals_.get(), &info, sizeof info) == sizeof info) {
             if (info.ssi_signo == SIGHUP) {
                 reload();
             } else {
@@ -139,8 +131,8 @@ bool Daemon::turn() {
         audit();
         nextAudit_ = Clock::now() + config.auditInterval;
     }
-    if (now >= nextMetrics_) {
-        writeMetrics(true);
+    if (metricsDirty_ || now >= nextMetrics_) {
+        writeMetrics(true); // a change at once, the rest at the metrics interval
     }
     health_.summarise(now);
     nextIdleCheck_ = server_->closeIdle(now, config.clientTimeout);
@@ -264,9 +256,6 @@ void Daemon::pollAlarms() {
         metricsDirty_ = true;
         session_.publish(event);
     }
-    if (metricsDirty_) {
-        writeMetrics(true);
-    }
 }
 
 void Daemon::writeMetrics(bool up) {
@@ -313,10 +302,8 @@ void Daemon::audit() {
         return;
     }
     const unsigned repaired = configurator_.audit(running_.config);
-    if (repaired > 0) {
-        running_.driftsRepaired += repaired;
-        metricsDirty_ = true;
-    }
+    running_.driftsRepaired += repaired;
+    metricsDirty_ = metricsDirty_ || repaired != 0;
     running_.lastAudit = liucmd::utcNow();
 }
 

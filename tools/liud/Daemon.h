@@ -21,6 +21,7 @@
 #include "Configurator.h"
 #include "ControlServer.h"
 #include "ControlSession.h"
+#include "Descriptor.h"
 #include "Running.h"
 
 #include <chrono>
@@ -41,7 +42,6 @@ class Daemon final {
     using Clock = std::chrono::steady_clock;
 
     Daemon(Config config, Options options, const Log& log);
-    ~Daemon();
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
 
@@ -87,7 +87,7 @@ class Daemon final {
     liucmd::ChipLock lock_;
     bool auditSkipped_ = false; // logged once while the chip is silent
     std::unique_ptr<ControlServer> server_;
-    int signals_ = -1;
+    liutool::Descriptor signals_;
     std::vector<pollfd> pollSet_;
     bool stopping_ = false;
     bool metricsDirty_ = false;

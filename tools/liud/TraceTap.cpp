@@ -34,8 +34,12 @@ std::uint64_t liud::failedTransfers() {
     return failed.load();
 }
 
-void liud::logLibraryErrors(const liutool::Log* log) {
-    errorLog = log;
+liud::LibraryErrorLog::LibraryErrorLog(const liutool::Log& log) {
+    errorLog = &log;
+}
+
+liud::LibraryErrorLog::~LibraryErrorLog() {
+    errorLog = nullptr;
 }
 
 extern "C" int tracePrintf(int id, int level, unsigned int mask, const char* source, int line,

@@ -18,8 +18,15 @@ namespace liud {
 // traces ("<op>: SPI read failure!").
 std::uint64_t failedTransfers();
 
-// The log the library's other error traces go to ("<3>liuDrv: ..."); with
-// none they go on to libliuTrace like every other trace.
-void logLibraryErrors(const liutool::Log* log);
+// While one lives, the library's other error traces go to its log
+// ("<3>liuDrv: ..."); without one they go on to libliuTrace like every
+// other trace.
+class LibraryErrorLog {
+  public:
+    explicit LibraryErrorLog(const liutool::Log& log);
+    ~LibraryErrorLog();
+    LibraryErrorLog(const LibraryErrorLog&) = delete;
+    LibraryErrorLog& operator=(const LibraryErrorLog&) = delete;
+};
 
 } // namespace liud
