@@ -244,14 +244,22 @@ def group_notify():
 
 
 def group_metrics():
-    """The metrics file: promtool accepts it and the alert rules, an alarm shows within a poll,
-    down at the end; a killed liud's file goes stale; a liud that failed says it is down."""
+    """The metrics file: promtool accepts it and the alert rules, alarms known when liud is ready,
+    an alarm shows within a poll, down at the end; a killed liud's file goes stale; a liud that
+    failed says it is down."""
     check = subprocess.run(["promtool", "check", "rules", os.environ["ALERTS"]], text=True,
                            capture_output=True)
     assert check.returncode == 0, check.stdout + check.stderr
     directory = scratch("metrics-")
     metrics = os.path.join(directory, "liud.prom")
-    liud = Liud(config_text=config("metrics = " + metrics, "[port 1]", 'circuit = A "B" C\\D'))
+    line_down = os.path.join(scratch("scenario-"), "line-down")
+    with open(line_down, "w") as file:
+        file.write("0 alarm 5 los on\n")
+    liud = Liud(config_text=config("metrics = " + metrics, "[port 1]", 'circuit = A "B" C\\D'),
+                scenario=line_down)
+    # Ready with its alarms known: the first poll comes before it, and the first metrics.
+    assert liud.log_lines(r"port 5: LOS active|^<6>ready:")[1].startswith("<6>ready:"), liud.stderr()
+    assert 'liud_alarm_active{port="5",indication="LOS"} 1' in open(metrics).read()
     liud.ctl("alarm", "2", "los", "on")
     text = lambda: open(metrics).read()
     # Written when the alarm changes, not at the next interval (10 s).
