@@ -274,6 +274,11 @@ def group_metrics():
                            capture_output=True)
     assert check.returncode == 0, check.stdout + check.stderr
     assert 'liud_port_info{port="1",line_type="E1",framing="",circuit="A \\"B\\" C\\\\D"} 1' in text()
+    # A reload's result at once, not at the next interval.
+    for content, result in (("bad", 0), (config("metrics = " + metrics), 1)):
+        liud.write_config(content)
+        liud.signal(signal.SIGHUP)
+        wait_for(lambda: f"\nliud_last_reload_successful {result}\n" in text(), 3, what="the reload")
     liud.stop()
     assert "liud_up 0" in text() and os.listdir(directory) == ["liud.prom"]
     value = lambda name: float(re.search(f"^{name} (.*)$", text(), re.M).group(1))
@@ -289,6 +294,7 @@ def group_metrics():
         file.write("0 fail open on\n")
     failed = Liud(config_text=config("metrics = " + metrics), scenario=scenario, wait=False)
     assert failed.proc.wait(timeout=20) == 1 and value("liud_up") == 0, failed.stderr()
+    assert failed.log_lines(r"^<3>cannot bring the LIU up: .*: cannot open /dev/spidev0\.0: "), failed.stderr()
 
 
 def group_drift():
