@@ -295,6 +295,10 @@ def group_metrics():
     failed = Liud(config_text=config("metrics = " + metrics), scenario=scenario, wait=False)
     assert failed.proc.wait(timeout=20) == 1 and value("liud_up") == 0, failed.stderr()
     assert failed.log_lines(r"^<3>cannot bring the LIU up: .*: cannot open /dev/spidev0\.0: "), failed.stderr()
+    os.remove(metrics)
+    nowhere = Liud(config_text=config("metrics = " + metrics), socket_path="/nonexistent/liud.sock",
+                   wait=False)
+    assert nowhere.proc.wait(timeout=20) == 1 and value("liud_up") == 0, nowhere.stderr()
 
 
 def group_drift():
@@ -304,6 +308,7 @@ def group_drift():
         text = example.read().replace("audit_interval = 60s", "audit_interval = 300ms")
     text = text.replace("[global]\n", f"[global]\nmetrics = {metrics}\nmetrics_interval = 60min\n")
     liud = Liud(config_text=text)
+    assert "\nliud_up 1\n" in open(metrics).read()  # written when ready, not an hour later
     good = show(liud)
     liud.ctl("poke", "4", "0x2b", "0xff")
     wait_for(lambda: liud.log_lines("audit: port 4 repaired"), what="the repair of port 4")

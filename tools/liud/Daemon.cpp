@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <poll.h>
+#include <sstream>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -160,16 +161,14 @@ void Daemon::dueWork(Clock::time_point now) {
 
 bool Daemon::bringUp() {
     const Config& config = running_.config;
-    // The library's start-up line (on stdout) goes into the log as one line.
+    // The library's start-up printout (on stdout) goes into the log line by line.
     std::string printout;
     const int result = liutool::captureStream(
         stdout, [&] { return liuDrv_init(config.inout, static_cast<std::uint8_t>(config.ports)); },
         printout);
-    for (std::size_t start = 0, end = 0; start < printout.size(); start = end + 1) {
-        end = std::min(printout.find('\n', start), printout.size());
-        if (end > start) {
-            log_.write(Priority::Info, printout.substr(start, end - start));
-        }
+    std::istringstream lines(printout);
+    for (std::string line; std::getline(lines, line);) {
+        log_.write(Priority::Info, line);
     }
     if (result != 0) {
         const std::string problem = liuDrv_inited == 0 ? liucmd::deviceProblem() : "";
