@@ -109,15 +109,18 @@ int Agent::run() {
                 count = std::max(count, fd + 1);
             }
         }
-        // Our own next deadline: the next status read or connection attempt.
+        // Wake at our own next deadline (the next status read or connection
+        // attempt) or at net-snmp's next timer, whichever comes first; with
+        // block set net-snmp has no timer.
         const auto due = lines_.liudThere() ? nextStatus_ : nextConnect_;
-        const auto wait = std::max(Clock::duration::zero(), due - Clock::now());
-        const auto waitUs = std::chrono::duration_cast<std::chrono::microseconds>(wait).count();
-        const long long snmpUs = static_cast<long long>(timeout.tv_sec) * 1000000 + timeout.tv_usec;
-        if (block != 0 || waitUs < snmpUs) {
-            timeout.tv_sec = static_cast<time_t>(waitUs / 1000000);
-            timeout.tv_usec = static_cast<suseconds_t>(waitUs % 1000000);
+        auto wait = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::max(Clock::duration::zero(), due - Clock::now()));
+        if (block == 0) {
+            wait = std::min(wait, std::chrono::seconds(timeout.tv_sec) +
+                                      std::chrono::microseconds(timeout.tv_usec));
         }
+        timeout.tv_sec = static_cast<time_t>(wait.count() / 1000000);
+        timeout.tv_usec = static_cast<suseconds_t>(wait.count() % 1000000);
         const int ready = select(count, &readable, nullptr, nullptr, &timeout);
         if (ready < 0) { // the signals come through signals_: nothing interrupts it
             log(Priority::Error, std::string("select: ") + std::strerror(errno));
