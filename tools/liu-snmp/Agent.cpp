@@ -121,16 +121,17 @@ int Agent::run() {
         }
         timeout.tv_sec = static_cast<time_t>(wait.count() / 1000000);
         timeout.tv_usec = static_cast<suseconds_t>(wait.count() % 1000000);
-        const int ready = select(count, &readable, nullptr, nullptr, &timeout);
-        if (ready < 0) { // the signals come through signals_: nothing interrupts it
+        // The signals come through signals_: nothing interrupts select().
+        if (select(count, &readable, nullptr, nullptr, &timeout) < 0) {
             log(Priority::Error, std::string("select: ") + std::strerror(errno));
             return 1;
         }
-        if (ready > 0 && FD_ISSET(signals_, &readable)) {
+        // select() leaves in the set the descriptors that are ready, none at its timeout.
+        if (FD_ISSET(signals_, &readable)) {
             log(Priority::Info, "stopping");
             return 0;
         }
-        if (ready > 0 && liud_.connected() && FD_ISSET(liud_.watchFd(), &readable)) {
+        if (liud_.connected() && FD_ISSET(liud_.watchFd(), &readable)) {
             readEvents();
         }
         // net-snmp's part: AgentX packets, its timers (the master's ping
