@@ -66,6 +66,8 @@ def group_faults():
     assert liud.log_lines("SPI read failure") == [], log
     silence = log[log.index("<3>the chip does not answer"):].splitlines()
     assert silence[-1].startswith("<5>the chip answers again") and len(silence) <= 3, silence
+    assert [line for line in silence if "audit" in line] == [
+        "<4>audit: skipped while the chip does not answer"], silence  # said once, not each time
     watcher.sendall(b"\n")
     stream = watch_stream(watcher)
     assert [(e["event"], e.get("state")) for e in stream] == [
