@@ -2,6 +2,7 @@
 #include "Daemon.h"
 
 #include "ChipDevice.h"
+#include "ExitStatus.h"
 #include "Metrics.h"
 #include "Notify.h"
 #include "OutputCapture.h"
@@ -52,13 +53,13 @@ int Daemon::run() {
     signals_ = liutool::Descriptor(signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC));
     if (!signals_) {
         log_.write(Priority::Error, std::string("cannot receive signals: ") + std::strerror(errno));
-        return 1;
+        return liutool::kExitFailure;
     }
     // The chip's lock before anything else: a second liud touches nothing.
     std::string owner;
     if (!lock_.take(owner)) {
         log_.write(Priority::Error, "cannot own the chip: " + owner + " (nothing was done)");
-        return 1; // the metrics file is the owner's
+        return liutool::kExitFailure; // the metrics file is the owner's
     }
     owner_ = true;
     try {
@@ -67,14 +68,14 @@ int Daemon::run() {
     } catch (const std::exception& error) {
         log_.write(Priority::Error, error.what());
         writeMetrics(false);
-        return 1;
+        return liutool::kExitFailure;
     }
     server_->setControlGroup(config.controlGroup);
     session_.attach(server_.get());
     const LibraryErrorLog libraryErrors(log_);
     if (!bringUp()) {
         writeMetrics(false);
-        return 1;
+        return liutool::kExitFailure;
     }
     const auto now = Clock::now();
     pollAlarms();
@@ -93,7 +94,7 @@ int Daemon::run() {
     writeMetrics(false);
     session_.attach(nullptr);
     server_.reset();
-    return stopping_ ? 0 : 1;
+    return stopping_ ? liutool::kExitSuccess : liutool::kExitFailure;
 }
 
 bool Daemon::turn() {
