@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Agent.h"
 
+#include "ExitStatus.h"
+
 #include <sys/select.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -124,12 +126,12 @@ int Agent::run() {
         // The signals come through signals_: nothing interrupts select().
         if (select(count, &readable, nullptr, nullptr, &timeout) < 0) {
             log(Priority::Error, std::string("select: ") + std::strerror(errno));
-            return 1;
+            return liutool::kExitFailure;
         }
         // select() leaves in the set the descriptors that are ready, none at its timeout.
         if (FD_ISSET(signals_, &readable)) {
             log(Priority::Info, "stopping");
-            return 0;
+            return liutool::kExitSuccess;
         }
         if (liud_.connected() && FD_ISSET(liud_.watchFd(), &readable)) {
             readEvents();
@@ -286,7 +288,7 @@ int Agent::netsnmpLog(int, int, void* message, void* agent) {
         }
         pending.erase(0, newline + 1);
     }
-    return 0;
+    return SNMPERR_SUCCESS; // net-snmp does not look at a logging callback's result
 }
 
 double Agent::uptimeStart() const {
