@@ -244,6 +244,15 @@ def group_interfaces():
             "4096", get(10, port)], (port, status_traps(port))
     # Port 1 (notifications enabled again) left down for unknown and came back.
     assert link_traps(1) == [("up", "4"), ("down", "2")], link_traps(1)
+    # A liud that does not answer a set (stopped) is taken as gone; continued, it is back.
+    pid = liud.request("status")["daemon"]["pid"]
+    os.kill(pid, signal.SIGSTOP)
+    try:
+        assert set_(9, 2, 3)[0] != 0
+        wait_for(lambda: logged("liud gone (no answer to set)"), what="liud taken as gone")
+    finally:
+        os.kill(pid, signal.SIGCONT)
+    wait_for(lambda: get(10, 0) == "1", what="liud back")
     assert logged("liud: the chip answers again")
     agent.terminate()
     assert agent.wait(10) == 0, "liu-snmp did not end cleanly"
