@@ -219,7 +219,7 @@ def group_garbage():
 
 
 def group_notify():
-    """READY, RELOADING, WATCHDOG and STOPPING reach a test NOTIFY_SOCKET."""
+    """READY, RELOADING, WATCHDOG and STOPPING reach a test NOTIFY_SOCKET; no WATCHDOG unless asked."""
     if os.environ.get("SYSTEMD") != "ON":
         sys.exit(77)  # built without libsystemd
     path = os.path.join(scratch("notify-"), "notify")
@@ -241,6 +241,14 @@ def group_notify():
             expect("READY")
         liud.stop()
         expect("STOPPING")
+        # Without WATCHDOG_USEC the service has no watchdog: no keep-alive is sent.
+        liud = Liud(config_text=config(), env={"NOTIFY_SOCKET": path})
+        seen.clear()
+        expect("READY")
+        time.sleep(0.5)
+        liud.stop()
+        expect("STOPPING")
+        assert "WATCHDOG" not in seen, seen
 
 
 def group_metrics():
