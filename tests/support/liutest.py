@@ -113,6 +113,8 @@ def alarm_work(timed, ports=8):
             work.append(("poll", timed[at][0], [value for _, value in reads[at:at + len(poll)]]))
             at += len(poll)
             continue
+        if [channel for channel, _ in reads[at:]] == poll[:len(reads) - at]:
+            break  # a poll cut short by the end of the stretch
         # A scan reads the ports in order; it stops at a port that asks for the poll.
         length = 0
         while at + length < len(reads) and length < ports and reads[at + length][0] == length:
