@@ -170,6 +170,7 @@ def group_socket():
     second = subprocess.run([LIUD, "--config", liud.config, "--socket", liud.socket],
                             capture_output=True, text=True, timeout=20)
     assert second.returncode == 1 and "another process listens there" in second.stderr, second
+    assert liud.log_lines("^<6>ready: 8 ports configured, alarms polled every 100 ms, control")
     daemon = liud.request("status")["daemon"]
     cpu = lambda: sum(map(int, open(f"/proc/{daemon['pid']}/stat").read().split(") ")[1].split()[11:13]))
     # An idle client with half a request keeps it waiting, not spinning.
