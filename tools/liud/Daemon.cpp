@@ -28,6 +28,12 @@ double epochSeconds(std::chrono::system_clock::time_point time) {
     return std::chrono::duration<double>(time.time_since_epoch()).count();
 }
 
+// Periodic work is due once its time has come; an interval of 0 turns it off.
+bool due(std::chrono::nanoseconds interval, Daemon::Clock::time_point at,
+         Daemon::Clock::time_point now) {
+    return interval.count() > 0 && now >= at;
+}
+
 } // namespace
 
 Daemon::Daemon(Config config, Options options, const Log& log)
@@ -129,11 +135,11 @@ bool Daemon::turn() {
     const auto now = Clock::now();
     dueWork(now);
     session_.endWatches(now);
-    if (config.auditInterval.count() > 0 && now >= nextAudit_) {
+    if (due(config.auditInterval, nextAudit_, now)) {
         audit();
         nextAudit_ = Clock::now() + config.auditInterval;
     }
-    if (metricsDirty_ || now >= nextMetrics_) {
+    if (metricsDirty_ || due(config.metricsInterval, nextMetrics_, now)) {
         writeMetrics(true); // a change at once, the rest at the metrics interval
     }
     health_.summarise(now);
@@ -144,17 +150,17 @@ bool Daemon::turn() {
 
 void Daemon::dueWork(Clock::time_point now) {
     const Config& config = running_.config;
-    if (config.scanInterval.count() > 0 && now >= nextScan_) {
+    if (due(config.scanInterval, nextScan_, now)) {
         scanAlarms();
         nextScan_ += config.scanInterval;
-        if (nextScan_ <= now) {
+        if (due(config.scanInterval, nextScan_, now)) {
             nextScan_ = now + config.scanInterval; // fell behind: no burst of scans
         }
     }
-    if (now >= nextPoll_) {
+    if (due(config.pollInterval, nextPoll_, now)) {
         pollAlarms();
     }
-    if (watchdogInterval_.count() > 0 && now >= nextWatchdog_) {
+    if (due(watchdogInterval_, nextWatchdog_, now)) {
         notify::watchdog();
         nextWatchdog_ = now + watchdogInterval_;
     }
