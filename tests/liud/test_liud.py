@@ -194,7 +194,8 @@ def group_socket():
 
 
 def group_garbage():
-    """Garbage, an endless line, a client gone mid-command: an error or a drop, nothing more."""
+    """Garbage, an endless line, a client gone mid-command: an error or a drop, nothing more;
+    a log nobody reads costs liud nothing."""
     liud = Liud(config_text=config())
     scans = liud.request("status")["daemon"]["scans"]
     bystander = liud.connect()
@@ -217,6 +218,18 @@ def group_garbage():
     time.sleep(0.3)
     assert liud.request("status")["daemon"]["scans"] > scans + 1  # the loop went on
     liud.stop()
+    # A log that nobody reads any more (its reader gone): liud goes on without it.
+    fifo = os.path.join(scratch("log-"), "stderr")
+    os.mkfifo(fifo)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    deaf = Liud(config_text=config(), wrapper=(sys.executable, "-c", (  # SIGPIPE as a shell leaves it
+        "import os, signal, sys; signal.signal(signal.SIGPIPE, signal.SIG_DFL); "
+        "os.dup2(os.open(sys.argv[1], os.O_WRONLY), 2); os.execv(sys.argv[2], sys.argv[2:])"), fifo))
+    os.close(reader)
+    deaf.signal(signal.SIGHUP)  # a reload, and its log line
+    time.sleep(0.3)
+    assert deaf.answers()
+    deaf.stop()
 
 
 def group_notify():
