@@ -191,6 +191,14 @@ def group_socket():
     # The new audit interval counts from the reload, not from the old schedule.
     wait_for(lambda: liud.request("status")["daemon"]["lastAudit"], 3, what="an audit")
     liud.stop()
+    # So does a new poll interval: a minute's wait is not kept to.
+    slow = ("scan_interval = off", "poll_interval = 60s")
+    liud = Liud(config_text=config(*slow))
+    polls = liud.request("status")["daemon"]["polls"]
+    liud.write_config(config(*slow[:1]))
+    liud.signal(signal.SIGHUP)
+    wait_for(lambda: liud.request("status")["daemon"]["polls"] > polls + 2, 3, what="the polls")
+    liud.stop()
 
 
 def group_garbage():
