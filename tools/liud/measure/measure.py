@@ -172,16 +172,21 @@ def latency():
     # Each change in liusim's log: the scan read that saw it, the end of the poll that scan
     # started and the frames from the one to the other.
     work, reads, _, _, _ = alarm_reads(liud.log, mark)
-    seen_by_scan, at, previous = [], 0, None
+    seen_by_scan, at, known = [], 0, [None] * PORTS
     for number, (kind, _, registers) in enumerate(work):
         times = [when for when, _ in reads[at:at + len(registers)]]
         at += len(registers)
-        if kind == "scan":
-            if previous and number + 1 < len(work) and work[number + 1][0] == "poll":
-                port = max(p for p in range(PORTS) if (registers[p] ^ previous[p]) & 0x9F)
-                seen_by_scan.append((times[port], reads[at + 6 * PORTS - 1][0],
-                                     1 + (PORTS - 1 - port) + 6 * PORTS))
-            previous = registers
+        if kind == "poll":  # the next scan compares with the poll's readings
+            known = [registers[6 * p + 5] for p in range(PORTS)]
+            continue
+        # A scan stops at the first port whose register changed and runs the poll at once.
+        changed = [p for p, value in enumerate(registers)
+                   if known[p] is not None and (value ^ known[p]) & 0x9F]
+        known[:len(registers)] = registers
+        if changed and number + 1 < len(work) and work[number + 1][0] == "poll":
+            port = changed[0]
+            seen_by_scan.append((times[port], reads[at + 6 * PORTS - 1][0],
+                                 len(registers) - port + 6 * PORTS))
     after = [frames for _, _, frames in seen_by_scan]
     print(f"changes seen by a scan: {len(after)} of {changes}, {min(after)} to {max(after)} "
           f"frames from its read to the end of the poll")
