@@ -24,9 +24,9 @@ std::string portHint(unsigned portCount) {
                           : "ports are 0.." + std::to_string(portCount - 1);
 }
 
-std::string secondsHint(const ArgSpec& spec) {
+std::string secondsHint(const Param& param) {
     char hint[64];
-    std::snprintf(hint, sizeof hint, "%g..%g seconds", spec.min, spec.max);
+    std::snprintf(hint, sizeof hint, "%g..%g seconds", param.min, param.max);
     return hint;
 }
 
@@ -41,10 +41,10 @@ bool parseSeconds(const std::string& text, double min, double max, double& value
 }
 
 // The setting named by the Setting argument before index.
-const Setting* namedSetting(const std::vector<ArgSpec>& specs, std::size_t index,
+const Setting* namedSetting(const std::vector<Param>& params, std::size_t index,
                             const std::vector<std::string>& words) {
     for (std::size_t i = index; i-- > 1;) {
-        if (specs[i - 1].kind == ArgKind::Setting) {
+        if (params[i - 1].kind == ArgKind::Setting) {
             return i < words.size() ? findSetting(words[i]) : nullptr;
         }
     }
@@ -66,26 +66,26 @@ void Args::bad(std::string_view what, const std::string& word, std::string_view 
                      std::string(hint) + ")");
 }
 
-Args::Value Args::parseOne(const ArgSpec& spec, const std::string& word, unsigned portCount) {
+Args::Value Args::parseOne(const Param& param, const std::string& word, unsigned portCount) {
     Value value;
     value.given = true;
     long number = 0;
-    switch (spec.kind) {
+    switch (param.kind) {
     case ArgKind::Ports:
         if (!parsePortList(word, portCount, value.ports)) {
-            bad(spec.what, word, portHint(portCount));
+            bad(param.what, word, portHint(portCount));
         }
         break;
     case ArgKind::Port:
         if (!parseNumber(word, 0, static_cast<long>(portCount) - 1, number)) {
-            bad(spec.what, word, portHint(portCount));
+            bad(param.what, word, portHint(portCount));
         }
         value.ports = {static_cast<std::uint16_t>(number)};
         break;
     case ArgKind::Setting:
         value.index = findChoice(word, settingNames());
         if (value.index == kSettingCount) {
-            bad(spec.what, word, choiceList(settingNames()));
+            bad(param.what, word, choiceList(settingNames()));
         }
         namedSetting_ = value.index;
         break;
@@ -94,7 +94,7 @@ Args::Value Args::parseOne(const ArgSpec& spec, const std::string& word, unsigne
         const Setting& named = settings()[namedSetting_];
         const std::size_t which = findChoice(word, named.words);
         if (which == named.words.size()) {
-            bad(spec.what, word, choiceList(named.words));
+            bad(param.what, word, choiceList(named.words));
         }
         value.number = named.values[which];
         break;
@@ -106,38 +106,38 @@ Args::Value Args::parseOne(const ArgSpec& spec, const std::string& word, unsigne
                    which < kInoutWords.size()) {
             value.number = kInoutValues[which];
         } else {
-            bad(spec.what, word, choiceList(kInoutWords));
+            bad(param.what, word, choiceList(kInoutWords));
         }
         break;
     case ArgKind::Choice:
-        value.index = findChoice(word, spec.choices);
-        if (value.index == spec.choices.size()) {
-            bad(spec.what, word, choiceList(spec.choices));
+        value.index = findChoice(word, param.choices);
+        if (value.index == param.choices.size()) {
+            bad(param.what, word, choiceList(param.choices));
         }
         break;
     case ArgKind::Integer: {
-        const auto min = static_cast<long>(spec.min);
-        const auto max = static_cast<long>(spec.max);
+        const auto min = static_cast<long>(param.min);
+        const auto max = static_cast<long>(param.max);
         if (!parseNumber(word, min, max, value.number)) {
-            bad(spec.what, word, std::to_string(min) + ".." + std::to_string(max));
+            bad(param.what, word, std::to_string(min) + ".." + std::to_string(max));
         }
         break;
     }
     case ArgKind::Byte:
         if (!parseNumber(word, 0, 0xFF, value.number)) {
-            bad(spec.what, word, "0..255 or 0x00..0xff");
+            bad(param.what, word, "0..255 or 0x00..0xff");
         }
         break;
     case ArgKind::Channel:
         if (lowerCase(word) == "global") {
             value.number = LIUDRV_CHANNEL_GLOBAL;
         } else if (!parseNumber(word, 0, kFrameChannels - 1, value.number)) {
-            bad(spec.what, word, "0.." + std::to_string(kFrameChannels - 1) + " or global");
+            bad(param.what, word, "0.." + std::to_string(kFrameChannels - 1) + " or global");
         }
         break;
     case ArgKind::Seconds:
-        if (!parseSeconds(word, spec.min, spec.max, value.seconds)) {
-            bad(spec.what, word, secondsHint(spec));
+        if (!parseSeconds(word, param.min, param.max, value.seconds)) {
+            bad(param.what, word, secondsHint(param));
         }
         break;
     case ArgKind::Text:
@@ -146,33 +146,33 @@ Args::Value Args::parseOne(const ArgSpec& spec, const std::string& word, unsigne
     case ArgKind::Command:
         value.entry = findCommand(word);
         if (value.entry == nullptr) {
-            bad(spec.what, word, "try 'help'");
+            bad(param.what, word, "try 'help'");
         }
         break;
     }
     return value;
 }
 
-void Args::parse(const std::vector<ArgSpec>& specs, unsigned portCount) {
+void Args::parse(const std::vector<Param>& params, unsigned portCount) {
     values_.assign(1, Value{});
     std::size_t next = 1;
-    for (const ArgSpec& spec : specs) {
+    for (const Param& param : params) {
         if (next >= words_.size()) {
-            if (!spec.optional) {
-                throw UsageError(command() + ": missing " + spec.what);
+            if (!param.optional) {
+                throw UsageError(command() + ": missing " + param.what);
             }
             values_.emplace_back();
             continue;
         }
-        if (spec.kind == ArgKind::Text) {
+        if (param.kind == ArgKind::Text) {
             std::string rest;
             for (; next < words_.size(); ++next) {
                 rest += (rest.empty() ? "" : " ") + words_[next];
             }
-            values_.push_back(parseOne(spec, rest, portCount));
+            values_.push_back(parseOne(param, rest, portCount));
             continue;
         }
-        values_.push_back(parseOne(spec, words_[next], portCount));
+        values_.push_back(parseOne(param, words_[next], portCount));
         ++next;
     }
     if (next < words_.size()) {
@@ -180,31 +180,31 @@ void Args::parse(const std::vector<ArgSpec>& specs, unsigned portCount) {
     }
 }
 
-std::string synopsis(const std::vector<ArgSpec>& specs) {
+std::string synopsis(const std::vector<Param>& params) {
     std::string text;
-    for (const ArgSpec& spec : specs) {
-        std::string word = spec.word;
-        if (spec.kind == ArgKind::Choice) {
+    for (const Param& param : params) {
+        std::string word = param.word;
+        if (param.kind == ArgKind::Choice) {
             word.clear();
-            for (const auto choice : spec.choices) {
+            for (const auto choice : param.choices) {
                 word.append(word.empty() ? "" : "|").append(choice);
             }
         }
-        text += (text.empty() ? "" : " ") + (spec.optional ? "[" + word + "]" : word);
+        text += (text.empty() ? "" : " ") + (param.optional ? "[" + word + "]" : word);
     }
     return text;
 }
 
-std::vector<std::string> argumentValues(const std::vector<ArgSpec>& specs, std::size_t index,
+std::vector<std::string> argumentValues(const std::vector<Param>& params, std::size_t index,
                                         const std::vector<std::string>& words, unsigned portCount) {
-    if (index < 1 || index > specs.size()) {
+    if (index < 1 || index > params.size()) {
         return {};
     }
-    const ArgSpec& spec = specs[index - 1];
+    const Param& param = params[index - 1];
     auto strings = [](const std::vector<std::string_view>& views) {
         return std::vector<std::string>(views.begin(), views.end());
     };
-    switch (spec.kind) {
+    switch (param.kind) {
     case ArgKind::Ports: {
         std::vector<std::string> ports = numbers(portCount);
         ports.insert(ports.begin(), "all");
@@ -215,13 +215,13 @@ std::vector<std::string> argumentValues(const std::vector<ArgSpec>& specs, std::
     case ArgKind::Setting:
         return strings(settingNames());
     case ArgKind::SettingValue: {
-        const Setting* named = namedSetting(specs, index, words);
+        const Setting* named = namedSetting(params, index, words);
         return named != nullptr ? strings(named->words) : std::vector<std::string>{};
     }
     case ArgKind::Inout:
         return strings(kInoutWords);
     case ArgKind::Choice:
-        return strings(spec.choices);
+        return strings(param.choices);
     case ArgKind::Channel: {
         std::vector<std::string> channels = numbers(kFrameChannels);
         channels.insert(channels.begin(), "global");

@@ -34,7 +34,8 @@ enum class ArgKind {
     Command,      // the name of a command
 };
 
-struct ArgSpec {
+// One parameter of a command: what its word may be, and how it is named.
+struct Param {
     ArgKind kind;
     const char* word; // in the synopsis: "PORTS", "REG"; for Choice the choices are shown
     const char* what; // in messages: "port", "register", "reference clock output"
@@ -44,7 +45,7 @@ struct ArgSpec {
     bool optional = false; // may be left out (only the last arguments)
 };
 
-// The words of one command, parsed by its entry's ArgSpecs; index 1 is the
+// The words of one command, parsed by its entry's Params; index 1 is the
 // first argument.  Each accessor reads the value of an argument of its kind.
 class Args {
   public:
@@ -69,9 +70,9 @@ class Args {
     const std::string& text(std::size_t index) const { return values_[index].text; }
     const CommandEntry& commandEntry(std::size_t index) const { return *values_[index].entry; }
 
-    // Parses every word by specs; throws UsageError naming the command and
+    // Parses every word by params; throws UsageError naming the command and
     // the first bad, missing or extra word.
-    void parse(const std::vector<ArgSpec>& specs, unsigned portCount);
+    void parse(const std::vector<Param>& params, unsigned portCount);
 
   private:
     struct Value {
@@ -85,7 +86,7 @@ class Args {
     };
     [[noreturn]] void bad(std::string_view what, const std::string& word,
                           std::string_view hint) const;
-    Value parseOne(const ArgSpec& spec, const std::string& word, unsigned portCount);
+    Value parseOne(const Param& param, const std::string& word, unsigned portCount);
 
     std::vector<std::string> words_;
     std::vector<Value> values_;
@@ -93,11 +94,11 @@ class Args {
 };
 
 // "SETTING PORTS VALUE", "a|b PORT", "[SECONDS]"
-std::string synopsis(const std::vector<ArgSpec>& specs);
+std::string synopsis(const std::vector<Param>& params);
 
 // What Tab offers for argument index (1 = the first) of a command whose
 // words so far are words.
-std::vector<std::string> argumentValues(const std::vector<ArgSpec>& specs, std::size_t index,
+std::vector<std::string> argumentValues(const std::vector<Param>& params, std::size_t index,
                                         const std::vector<std::string>& words, unsigned portCount);
 
 } // namespace liucmd

@@ -90,7 +90,7 @@ std::string stateText(const Json& result) {
     return table.render();
 }
 
-const ArgSpec kInout{ArgKind::Inout, "INOUT", "input/output type"};
+const Param kInout{ArgKind::Inout, "INOUT", "input/output type"};
 
 } // namespace
 

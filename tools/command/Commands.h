@@ -89,7 +89,7 @@ struct CommandEntry {
     const char* name;
     const char* summary; // one line
     std::string details; // further lines of "help CMD", may be empty
-    std::vector<ArgSpec> args;
+    std::vector<Param> args;
     unsigned flags;
     void (*handler)(Context& context, const Args& args, Json& result);
     std::string (*text)(const Json& result);

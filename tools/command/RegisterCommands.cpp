@@ -91,8 +91,8 @@ std::string hasText(const Json& result) {
            table.render();
 }
 
-const ArgSpec kRegister{ArgKind::Byte, "REG", "register"};
-const ArgSpec kChannel{ArgKind::Channel, "CH|global", "channel"};
+const Param kRegister{ArgKind::Byte, "REG", "register"};
+const Param kChannel{ArgKind::Channel, "CH|global", "channel"};
 
 } // namespace
 

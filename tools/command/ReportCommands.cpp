@@ -234,7 +234,7 @@ std::string statusText(const Json& result) {
     return text + table.render();
 }
 
-const ArgSpec kOptionalPorts{ArgKind::Ports, "PORTS", "port", {}, 0, 0, true};
+const Param kOptionalPorts{ArgKind::Ports, "PORTS", "port", {}, 0, 0, true};
 
 } // namespace
 

@@ -250,8 +250,8 @@ std::string setHelp() {
            "(until the file is reloaded).";
 }
 
-const ArgSpec kSetting{ArgKind::Setting, "SETTING", "setting"};
-const ArgSpec kPorts{ArgKind::Ports, "PORTS", "port"};
+const Param kSetting{ArgKind::Setting, "SETTING", "setting"};
+const Param kPorts{ArgKind::Ports, "PORTS", "port"};
 
 } // namespace
 
