@@ -11,10 +11,7 @@ import socket
 import sys
 import time
 
-from liutest import Liud, alarm_work, timed_transfers, wait_for
-
-INDICATIONS = 0x9F  # the bits of the alarm status register that the library reads
-
+from liutest import Liud, alarm_work, changed_ports, poll_readings, timed_transfers, wait_for
 
 class Board:
     """liud under liusim scanning every 10 ms, the library's trace in its log, one client
@@ -84,9 +81,6 @@ class Board:
         raise AssertionError("the watch stream ended without its answer")
 
 
-BITS = (0x01, 0x02, 0x04, 0x08, 0x10, 0x80)  # what each of a port's six poll reads looks at
-
-
 def check_polls(work, interval):
     """A scan that reads a register changed since the last reading (a scan's or a poll's, in
     the bits the library reads), or a port unknown (its last read failed, or a poll's), is
@@ -98,15 +92,10 @@ def check_polls(work, interval):
             assert changed or last_poll is None or seconds - last_poll > interval * 0.9, \
                 f"{seconds}: a full poll {seconds - last_poll:.3f} s after the last, no change"
             last_poll, changed = seconds, False
-            failed = None in registers
-            previous = [None if failed else sum(read & bit for read, bit in
-                                                zip(registers[6 * p:6 * p + 6], BITS))
-                        for p in range(len(registers) // 6)]
+            previous = poll_readings(registers)
             continue
         assert not changed, f"{seconds}: no full poll after the scan that saw a change"
-        changed = previous is not None and any(
-            now is not None and (then is None or (now ^ then) & INDICATIONS)
-            for now, then in zip(registers, previous))
+        changed = previous is not None and bool(changed_ports(registers, previous))
         previous = registers
 
 

@@ -93,6 +93,26 @@ def timed_transfers(log):
         return [(float(line.split(" ", 1)[0]), line.split(" ", 1)[1].rstrip("\n")) for line in file]
 
 
+INDICATIONS = 0x9F  # the bits of the alarm status register that the library's poll reads
+POLL_BITS = (0x01, 0x02, 0x04, 0x08, 0x10, 0x80)  # what each of a port's six poll reads looks at
+
+
+def poll_readings(registers):
+    """A full poll's reads (alarm_work) as the next scan compares with them: each port's
+    register in the bits the library looked at; all None when a read failed."""
+    failed = None in registers
+    return [None if failed else sum(read & bit for read, bit in
+                                    zip(registers[6 * p:6 * p + 6], POLL_BITS))
+            for p in range(len(registers) // 6)]
+
+
+def changed_ports(registers, previous):
+    """The ports of a scan (alarm_work) that ask for the poll: read, and changed in the
+    indications since the last reading or not known then."""
+    return [p for p, (now, then) in enumerate(zip(registers, previous))
+            if now is not None and (then is None or (now ^ then) & INDICATIONS)]
+
+
 def alarm_work(timed, ports=8):
     """A stretch of liusim's transfer log (timed_transfers) that holds liud's alarm work and
     nothing else, as its scans (each port's alarm status register once, in port order) and

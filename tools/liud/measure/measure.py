@@ -172,17 +172,16 @@ def latency():
     # Each change in liusim's log: the scan read that saw it, the end of the poll that scan
     # started and the frames from the one to the other.
     work, reads, _, _, _ = alarm_reads(liud.log, mark)
-    seen_by_scan, at, known = [], 0, [None] * PORTS
+    seen_by_scan, at, previous = [], 0, None
     for number, (kind, _, registers) in enumerate(work):
         times = [when for when, _ in reads[at:at + len(registers)]]
         at += len(registers)
         if kind == "poll":  # the next scan compares with the poll's readings
-            known = [registers[6 * p + 5] for p in range(PORTS)]
+            previous = liutest.poll_readings(registers)
             continue
         # A scan stops at the first port whose register changed and runs the poll at once.
-        changed = [p for p, value in enumerate(registers)
-                   if known[p] is not None and (value ^ known[p]) & 0x9F]
-        known[:len(registers)] = registers
+        changed = liutest.changed_ports(registers, previous) if previous else []
+        previous = registers
         if changed and number + 1 < len(work) and work[number + 1][0] == "poll":
             port = changed[0]
             seen_by_scan.append((times[port], reads[at + 6 * PORTS - 1][0],
