@@ -19,6 +19,7 @@
 #include <sstream>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace liud {
 
@@ -28,10 +29,15 @@ double epochSeconds(std::chrono::system_clock::time_point time) {
     return std::chrono::duration<double>(time.time_since_epoch()).count();
 }
 
-// Periodic work is due once its time has come; an interval of 0 turns it off.
+// An interval of 0 turns periodic work off.
+bool on(std::chrono::nanoseconds interval) {
+    return interval.count() > 0;
+}
+
+// Periodic work that is on is due once its time has come.
 bool due(std::chrono::nanoseconds interval, Daemon::Clock::time_point at,
          Daemon::Clock::time_point now) {
-    return interval.count() > 0 && now >= at;
+    return on(interval) && now >= at;
 }
 
 } // namespace
@@ -202,15 +208,15 @@ Daemon::Clock::duration Daemon::untilNextWork(Clock::time_point now) const {
             return Clock::duration::zero(); // a request is waiting
         }
     }
-    Clock::time_point next = std::min(nextPoll_, nextMetrics_);
-    if (running_.config.scanInterval.count() > 0) {
-        next = std::min(next, nextScan_);
-    }
-    if (running_.config.auditInterval.count() > 0) {
-        next = std::min(next, nextAudit_);
-    }
-    if (watchdogInterval_.count() > 0) {
-        next = std::min(next, nextWatchdog_);
+    const Config& config = running_.config;
+    using Timer = std::pair<std::chrono::nanoseconds, Clock::time_point>;
+    Clock::time_point next = nextPoll_; // the poll is never off
+    for (const auto& [interval, at] :
+         {Timer{config.metricsInterval, nextMetrics_}, Timer{config.scanInterval, nextScan_},
+          Timer{config.auditInterval, nextAudit_}, Timer{watchdogInterval_, nextWatchdog_}}) {
+        if (on(interval)) {
+            next = std::min(next, at);
+        }
     }
     if (nextIdleCheck_) {
         next = std::min(next, *nextIdleCheck_);
